@@ -1,0 +1,43 @@
+// Text-mode input in large blocks, cut into the pieces the converter works on.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "support/disk.h"
+
+namespace lowtags {
+
+class PieceReader {
+ public:
+  static constexpr std::size_t kPiece = 9999;  // bytes of text per piece, before the one-byte overhang
+  static constexpr std::size_t kBlock = 256 * 1024;
+
+  PieceReader(Disk& disk, int fd);
+  PieceReader(const PieceReader&) = delete;
+  PieceReader& operator=(const PieceReader&) = delete;
+
+  // The next piece: up to and including a newline, or kPiece bytes, one more when the last of
+  // them would start a double-byte character, so that a piece never ends inside one. Carriage
+  // returns are gone and a 0x1A byte ends the text. The bytes are the caller's to edit until the
+  // next call. False at the end of the text or on a read error (then error() != 0).
+  bool Next(std::span<char>* piece);
+  int error() const { return error_; }
+
+ private:
+  // Reads until at least `want` bytes are pending or the text has ended.
+  void Fill(std::size_t want);
+  // Drops CR bytes from fresh input and stops the text at a 0x1A byte.
+  std::size_t Clean(char* fresh, std::size_t n);
+
+  Disk& disk_;
+  int fd_;
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0;  // first pending byte
+  std::size_t end_ = 0;    // one past the last pending byte
+  bool ended_ = false;     // end of file, 0x1A or error: nothing more will be read
+  int error_ = 0;
+};
+
+}  // namespace lowtags

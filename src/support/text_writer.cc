@@ -1,0 +1,41 @@
+#include "support/text_writer.h"
+
+#include <cstring>
+
+namespace lowtags {
+
+TextWriter::TextWriter(Disk& disk, int fd) : disk_(disk), fd_(fd), buffer_(kBlock) {}
+
+void TextWriter::Put(const char* bytes, std::size_t n) {
+  while (n > 0) {
+    if (used_ == buffer_.size()) Flush();
+    const std::size_t room = buffer_.size() - used_;
+    const std::size_t take = n < room ? n : room;
+    std::memcpy(buffer_.data() + used_, bytes, take);
+    used_ += take;
+    bytes += take;
+    n -= take;
+  }
+}
+
+void TextWriter::Write(std::string_view bytes) {
+  if (error_ != 0) return;
+  const char* p = bytes.data();
+  const char* const end = p + bytes.size();
+  while (p < end) {
+    const void* nl = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+    const char* stop = nl ? static_cast<const char*>(nl) : end;
+    Put(p, static_cast<std::size_t>(stop - p));
+    if (stop == end) break;
+    Put("\r\n", 2);
+    p = stop + 1;
+  }
+}
+
+int TextWriter::Flush() {
+  if (error_ == 0 && used_ > 0) error_ = disk_.Write(fd_, buffer_.data(), used_);
+  used_ = 0;
+  return error_;
+}
+
+}  // namespace lowtags

@@ -1,0 +1,37 @@
+// Text-mode output in large blocks: every newline goes out as CR LF.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+#include "support/byte_sink.h"
+#include "support/disk.h"
+
+namespace lowtags {
+
+class TextWriter : public ByteSink {
+ public:
+  static constexpr std::size_t kBlock = 256 * 1024;
+
+  TextWriter(Disk& disk, int fd);
+  TextWriter(const TextWriter&) = delete;
+  TextWriter& operator=(const TextWriter&) = delete;
+
+  // Buffers the bytes, newline as CR LF. After a failed write the rest is dropped.
+  void Write(std::string_view bytes) override;
+  // Writes out what is buffered; returns the first error seen so far (0 when none).
+  int Flush();
+  int error() const { return error_; }
+
+ private:
+  void Put(const char* bytes, std::size_t n);
+
+  Disk& disk_;
+  int fd_;
+  std::vector<char> buffer_;
+  std::size_t used_ = 0;
+  int error_ = 0;
+};
+
+}  // namespace lowtags
