@@ -1,0 +1,94 @@
+#include "convert/conv_html.h"
+
+#include <cstring>
+
+#include "convert/conv_state.h"
+#include "convert/line_edit.h"
+#include "convert/options.h"
+#include "convert/rewrite.h"
+#include "convert/scanner.h"
+#include "support/line_store.h"
+#include "support/message.h"
+
+namespace lowtags {
+
+namespace {
+
+// Under -w every finished line becomes an entry of the line store.
+class StoreSink : public ByteSink {
+ public:
+  StoreSink() { name_init(head_); }
+  ~StoreSink() override { del_allname(head_); }
+  StoreSink(const StoreSink&) = delete;
+  StoreSink& operator=(const StoreSink&) = delete;
+
+  void Write(std::string_view bytes) override {
+    if (add_name(head_, bytes) != 0) failed_ = true;
+  }
+  bool failed() const { return failed_; }
+  name_lst& head() { return head_; }
+
+ private:
+  name_lst head_;
+  bool failed_ = false;
+};
+
+// A NUL byte read from the file ends the line's text: the rest of the piece is dropped.
+std::span<char> TextOf(std::span<char> piece) {
+  const void* nul = std::memchr(piece.data(), '\0', piece.size());
+  if (nul == nullptr) return piece;
+  return piece.first(static_cast<std::size_t>(static_cast<const char*>(nul) - piece.data()));
+}
+
+void ReportBracketError(ByteSink& out, ScanStatus status, const std::string& path,
+                        const ConvState& state, const LineEdit& edit) {
+  const char* format = status == ScanStatus::kSecondOpen
+                           ? "%s:%d: %s'<' does not close.\n"
+                           : "%s:%d: %s'>' does not correspond with '<'.\n";
+  errmsg(out, format, {path, state.line_no, edit.Text()});
+}
+
+ConvResult WriteBack(ByteSink& out, const std::string& path, Disk& disk, name_lst& store) {
+  switch (rewrite(disk, path, store)) {
+    case RewriteStatus::kDone:
+      return ConvResult::kConverted;
+    case RewriteStatus::kCannotOpen:
+      errmsg(out, "%s: cannot open to write\n", {path});
+      return ConvResult::kStop;
+    case RewriteStatus::kFailed:
+      break;
+  }
+  errmsg(out, "%s: failed to rewrite\n", {path});
+  return ConvResult::kStop;
+}
+
+}  // namespace
+
+ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out, Disk& disk) {
+  ConvState state;
+  StoreSink store;
+  ByteSink& lines = Options.overwrite ? static_cast<ByteSink&>(store) : out;
+  LineEdit edit;
+  std::span<char> piece;
+  while (input.Next(&piece)) {
+    ++state.line_no;
+    edit.Reset(TextOf(piece));
+    const ScanStatus status = ScanLine(edit, state, lines);
+    if (status != ScanStatus::kLineDone) {
+      ReportBracketError(out, status, path, state, edit);
+      return ConvResult::kFailed;
+    }
+    // A line that cannot be stored must not vanish from the rewritten file.
+    if (store.failed()) return ConvResult::kFailed;
+  }
+  // A read error is no end of file: the file is not passed as a shorter one.
+  if (input.error() != 0) return ConvResult::kFailed;
+  if (state.in_tag && !Options.ignore_brackets) {
+    errmsg(out, "%s: '<' unmatch to '>'\n", {path});
+    return ConvResult::kFailed;
+  }
+  if (!Options.overwrite) return ConvResult::kConverted;
+  return WriteBack(out, path, disk, store.head());
+}
+
+}  // namespace lowtags

@@ -1,0 +1,7 @@
+#include "convert/options.h"
+
+namespace lowtags {
+
+OptionSet Options;
+
+}  // namespace lowtags

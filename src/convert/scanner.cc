@@ -1,0 +1,236 @@
+#include "convert/scanner.h"
+
+#include <array>
+
+#include "convert/options.h"
+#include "convert/tag_rules.h"
+#include "convert/width_rules.h"
+
+namespace lowtags {
+
+namespace {
+
+using ByteSet = std::array<bool, 256>;
+
+constexpr ByteSet MakeSet(std::string_view bytes, bool kana = false, bool alnum_lead = false) {
+  ByteSet set{};
+  for (const char c : bytes) set[static_cast<unsigned char>(c)] = true;
+  if (kana) {
+    for (int c = 0xA1; c <= 0xDF; ++c) set[c] = true;
+  }
+  // Every full-width digit and letter begins with 0x82.
+  if (alnum_lead) set[0x82] = true;
+  return set;
+}
+
+// The bytes at which some rule may apply; everything between them passes unchanged.
+constexpr ByteSet kTextStops = MakeSet("<>-\n");
+constexpr ByteSet kTextStopsKana = MakeSet("<>-\n", true, false);
+constexpr ByteSet kTextStopsAlnum = MakeSet("<>-\n", false, true);
+constexpr ByteSet kTextStopsBoth = MakeSet("<>-\n", true, true);
+constexpr ByteSet kCommentStops = MakeSet("<-\n");
+constexpr ByteSet kQuotedStops = MakeSet("\"<>-\n");
+
+const ByteSet& TextStops() {
+  const bool kana = Options.kana_to_wide != 0;
+  const bool alnum = Options.digits_to_narrow != 0 || Options.letters_to_narrow != 0;
+  if (kana) return alnum ? kTextStopsBoth : kTextStopsKana;
+  return alnum ? kTextStopsAlnum : kTextStops;
+}
+
+// Passes bytes up to the next one in `stops` that starts a character. A trail byte can look
+// like '<' or a letter; a byte outside the lead ranges always ends a character, so only the run
+// of lead bytes in front of a candidate has to be looked at, and each byte at most once.
+void KeepUntil(LineEdit& edit, const ByteSet& stops) {
+  const std::string_view rest = edit.Rest();
+  std::size_t known_start = 0;
+  std::size_t p = 0;
+  for (;;) {
+    while (p < rest.size() && !stops[static_cast<unsigned char>(rest[p])]) ++p;
+    if (p == rest.size() || IsCharBoundary(rest, known_start, p)) break;
+    known_start = ++p;
+  }
+  edit.Keep(p);
+}
+
+constexpr std::array<char, 256> MakeFold(bool to_upper) {
+  std::array<char, 256> fold{};
+  for (int c = 0; c < 256; ++c) {
+    int f = c;
+    if (!to_upper && c >= 'A' && c <= 'Z') f = c + 32;
+    if (to_upper && c >= 'a' && c <= 'z') f = c - 32;
+    fold[c] = static_cast<char>(static_cast<unsigned char>(f));
+  }
+  return fold;
+}
+constexpr std::array<char, 256> kFoldLower = MakeFold(false);
+constexpr std::array<char, 256> kFoldUpper = MakeFold(true);
+
+// A '#' token (a colour or a fragment) keeps its case: it runs to the next '>', blank or tab,
+// by whole characters, over a newline and over '<' and "--" alike.
+void KeepHashToken(LineEdit& edit) {
+  const std::string_view rest = edit.Rest();
+  std::size_t p = 0;
+  while (p < rest.size() && rest[p] != '>' && rest[p] != ' ' && rest[p] != '\t') {
+    p += CharLength(rest, p);
+  }
+  edit.Keep(p);
+}
+
+void ScanInsideTag(LineEdit& edit, ConvState& state, unsigned char c) {
+  if (c == '"') state.quote_state = -state.quote_state;
+  if (state.quote_state != -1) {
+    edit.Step();
+    return;
+  }
+  if (MayStartAttribute(c) && TryAttributeRules(edit, state)) return;
+  if (c == '#') {
+    KeepHashToken(edit);
+    return;
+  }
+  if (IsLeadByte(c)) {
+    edit.Step();
+    return;
+  }
+  edit.Skip(1);
+  edit.Put((Options.upper_case ? kFoldUpper : kFoldLower)[c]);
+}
+
+// Under -j a line that opens with <P> after a joined line first ends that line.
+void ParagraphStart(const LineEdit& edit, const ConvState& state, ByteSink& lines) {
+  std::size_t k = 3;
+  for (;;) {
+    const unsigned char b = edit.Byte(k);
+    if (b == ' ' || b == '\t') {
+      ++k;
+    } else if (b == 0x81 && edit.Byte(k + 1) == 0x40) {  // full-width space
+      k += 2;
+    } else {
+      break;
+    }
+  }
+  if (edit.Byte(k) != 0 && state.prev_line_closed == 0) lines.Write("\n");
+}
+
+void TrackPreformatted(const LineEdit& edit, ConvState& state) {
+  if (edit.StartsWith("<PRE>") || edit.StartsWith("<pre>")) {
+    state.in_pre = 1;
+  } else if (edit.StartsWith("</PRE>") || edit.StartsWith("</pre>")) {
+    state.in_pre = 0;
+  }
+}
+
+// Line joining looks at the line as it ends: a newline not at the start of the line and outside
+// <PRE> is dropped unless '>' stands before it.
+void FinishLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
+  if (edit.AtEnd()) {
+    state.prev_line_closed = 0;
+  } else if (Options.join_lines && !edit.AtLineStart() && state.in_pre == 0) {
+    if (edit.LastConverted() == '>') {
+      state.prev_line_closed = 1;
+      edit.Keep(edit.Rest().size());
+    } else {
+      state.prev_line_closed = 0;
+      edit.Cut();
+    }
+  } else {
+    edit.Keep(edit.Rest().size());
+  }
+  lines.Write(edit.Converted());
+}
+
+enum class Next { kContinue, kEndLine, kSecondOpen, kStrayClose };
+
+// Rules 1 to 3: comments, before any tag logic.
+bool ScanComment(LineEdit& edit, ConvState& state, unsigned char c, Next* next) {
+  const bool strip = Options.strip_comments != 0;
+  *next = Next::kContinue;
+  if (c == '<' && edit.StartsWith("<!--")) {
+    state.in_comment = 1;
+    strip ? edit.Skip(4) : edit.Keep(4);
+    return true;
+  }
+  if (c == '-' && edit.StartsWith("-->")) {
+    state.in_comment = 0;
+    strip ? edit.Skip(3) : edit.Keep(3);
+    return true;
+  }
+  if (state.in_comment == 0) return false;
+  if (!strip) {
+    edit.Step();
+    return true;
+  }
+  // The search for the end goes byte by byte: a comment may end inside what a character walk
+  // would take for one double-byte character.
+  const std::size_t close = edit.FindCommentClose();
+  if (close == LineEdit::npos) {
+    edit.Cut();
+    *next = Next::kEndLine;
+  } else {
+    edit.Skip(close);
+  }
+  return true;
+}
+
+Next ScanOne(LineEdit& edit, ConvState& state, ByteSink& lines) {
+  const unsigned char c = edit.Byte();
+  Next next = Next::kContinue;
+  if (ScanComment(edit, state, c, &next)) return next;
+  if (c == '<') {
+    TrackPreformatted(edit, state);
+    if (Options.join_lines && edit.AtLineStart() &&
+        (edit.StartsWith("<p>") || edit.StartsWith("<P>"))) {
+      ParagraphStart(edit, state, lines);
+    }
+    state.quote_state = -1;
+    if (state.in_tag && !Options.ignore_brackets) return Next::kSecondOpen;
+    state.in_tag = 1;
+    if (!TryTagRules(edit, state)) edit.Step();
+    return Next::kContinue;
+  }
+  if (c == '>') {
+    if (!state.in_tag && !Options.ignore_brackets) return Next::kStrayClose;
+    state.in_tag = 0;
+    state.link_kind = 0;
+    edit.Step();
+    return Next::kContinue;
+  }
+  if (state.in_tag) {
+    ScanInsideTag(edit, state, c);
+  } else {
+    ConvertWidthOrStep(edit);
+  }
+  return Next::kContinue;
+}
+
+}  // namespace
+
+ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
+  const ByteSet& text_stops = TextStops();
+  while (!edit.AtEnd()) {
+    const unsigned char c = edit.Byte();
+    if (c == '\n') break;
+    if (state.in_comment) {
+      if (!Options.strip_comments && !kCommentStops[c]) {
+        KeepUntil(edit, kCommentStops);
+        continue;
+      }
+    } else if (!state.in_tag) {
+      if (!text_stops[c]) {
+        KeepUntil(edit, text_stops);
+        continue;
+      }
+    } else if (state.quote_state == 1 && !kQuotedStops[c]) {
+      KeepUntil(edit, kQuotedStops);
+      continue;
+    }
+    const Next next = ScanOne(edit, state, lines);
+    if (next == Next::kEndLine) break;
+    if (next == Next::kSecondOpen) return ScanStatus::kSecondOpen;
+    if (next == Next::kStrayClose) return ScanStatus::kStrayClose;
+  }
+  FinishLine(edit, state, lines);
+  return ScanStatus::kLineDone;
+}
+
+}  // namespace lowtags

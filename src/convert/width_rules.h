@@ -1,0 +1,12 @@
+// Character width conversion in text outside tags and comments (-k -n -a).
+#pragma once
+
+#include "convert/line_edit.h"
+
+namespace lowtags {
+
+// Converts the character at the position when an enabled rule takes it, else passes it;
+// either way the scan ends up after it.
+void ConvertWidthOrStep(LineEdit& edit);
+
+}  // namespace lowtags
