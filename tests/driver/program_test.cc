@@ -1,0 +1,172 @@
+// The program end to end: exit status and the exact bytes on standard output and error.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace lowtags {
+namespace {
+
+using namespace std::string_literals;
+using testing::ProgramRun;
+using testing::RunProgram;
+using testing::Sjis;
+using testing::TempDir;
+
+// The usage text as a reader sees it; the program must print it in code page 932.
+const char* const kUsageUtf8[] = {
+    "HTMLソース(SJIS)のタグの中の大文字を小文字（または小文字を大文字）にします。",
+    "ただし、\"…\"の中やコメントの中(<!-- … -->)は変換しません。",
+    " ",
+    "Usage: lowtags [-abcfijkmnorsuw] <htmlfiles>",
+    " ",
+    "Parameter:",
+    "  -abcfijkmnorsuw:",
+    "    a   全角の英字を半角にします。",
+    "    b   タグ内のbgcolor指定を外します。",
+    "    c   タグ内の小文字(a～z)を大文字(A～Z)にします。",
+    "        ただし、\"…\"の中はそのままになります。",
+    "    f   リンクタグを外します。",
+    "        ただし、リンクタグが複数行に渡るものは除外されます。",
+    "    i   タグ括弧エラー(括弧が閉じられていない等)を無視します。",
+    "    j   最後が'>'で終わっていない行を結合します。",
+    "        ただし、<PRE>...</PRE>の中は除外します。",
+    "        また、行頭が\"<P>...\"という場合には、直前の行に改行コードを付加します。",
+    "    k   半角カナを全角のカナに変更します",
+    "    m   イメージタグを外します。",
+    "    n   全角の数字を半角にします。",
+    "    o   フォントタグを外します。",
+    "    r   コメント（<!-- ... -->)の記述を削除します。",
+    "    s   bgsoundタグを外します。",
+    "    u   リンクやイメージデータを全て同じディレクトリ内の参照にします。",
+    "    w   元のファイルに上書きします。",
+    "        これはコピーしたファイルに対して行うことをお勧めします。",
+    "  <htmlfiles>",
+    "        HTML文書ファイル",
+    " ",
+    "Version: 1.92",
+};
+
+const std::string kSynopsis = "Usage: lowtags [-abcfijkmnorsuw] <htmlfiles>\r\n";
+
+TEST(ProgramTest, UsageTextInCodePage932WithCrLf) {
+  std::string expected;
+  for (const char* line : kUsageUtf8) expected += Sjis(line) + "\r\n";
+  const ProgramRun run = RunProgram({"-usage"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, expected);
+  // "～" must be the code page 932 pair, not the JIS X 0208 wave dash.
+  EXPECT_NE(run.out.find("(a\x81\x60z)"), std::string::npos);
+}
+
+struct CommandCase {
+  const char* name;
+  std::vector<std::string> args;
+  int status;
+  std::string out;
+};
+
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
+
+class CommandLineTest : public ::testing::TestWithParam<CommandCase> {};
+
+// Runs in a folder holding page.htm ("<B>x</B>\n") and a folder named dir.
+TEST_P(CommandLineTest, StatusAndOutput) {
+  const CommandCase& c = GetParam();
+  TempDir dir;
+  dir.Write("page.htm", "<B>x</B>\n");
+  ASSERT_EQ(::mkdir((dir.path() + "/dir").c_str(), 0755), 0);
+  const ProgramRun run = RunProgram(c.args, dir.path());
+  EXPECT_EQ(run.status, c.status);
+  EXPECT_EQ(run.out, c.out);
+  EXPECT_EQ(run.err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, CommandLineTest,
+    ::testing::Values(
+        CommandCase{"NoArgument", {}, 1, kSynopsis},
+        CommandCase{"UsageWithFileIsOptionGroup", {"-usage", "page.htm"}, 1,
+                    "g: unknown option\r\n"},
+        CommandCase{"UsageIsCaseSensitive", {"-Usage"}, 1, "U: unknown option\r\n"},
+        CommandCase{"DoubleDash", {"--"}, 1, "-: unknown option\r\n"},
+        CommandCase{"OptionsWithoutFiles", {"-c"}, 0, ""},
+        CommandCase{"LoneDashSetsNothing", {"-", "page.htm"}, 0, "<b>x</b>\r\n"},
+        CommandCase{"OptionsAfterFileAreNames", {"page.htm", "-c"}, 0,
+                    "<b>x</b>\r\n-c: not found\r\n"},
+        CommandCase{"UnknownLetterStopsBeforeFiles", {"-cx", "page.htm"}, 1,
+                    "x: unknown option\r\n"},
+        CommandCase{"GroupsCombine", {"-c", "-i", "page.htm"}, 0, "<B>x</B>\r\n"},
+        CommandCase{"MissingThenPresent", {"missing.htm", "page.htm"}, 0,
+                    "missing.htm: not found\r\n<b>x</b>\r\n"},
+        CommandCase{"FolderIsNotFound", {"dir"}, 0, "dir: not found\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct FileCase {
+  const char* name;
+  std::vector<std::string> options;
+  std::string content;
+  std::string out;
+};
+
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
+
+class FileTest : public ::testing::TestWithParam<FileCase> {};
+
+TEST_P(FileTest, ConvertsToStandardOutput) {
+  const FileCase& c = GetParam();
+  TempDir dir;
+  dir.Write("page.htm", c.content);
+  std::vector<std::string> args = c.options;
+  args.push_back("page.htm");
+  const ProgramRun run = RunProgram(args, dir.path());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, c.out);
+}
+
+const std::string kLong(9995, 'b');
+
+INSTANTIATE_TEST_SUITE_P(
+    TextMode, FileTest,
+    ::testing::Values(
+        FileCase{"CrLfIn", {}, "<B>a</B>\r\n<I>\r\n", "<b>a</b>\r\n<i>\r\n"},
+        FileCase{"LoneCrDropped", {}, "a\rb<B\r>\r\n", "ab<b>\r\n"},
+        FileCase{"CtrlZEndsText", {}, "<B>x\x1A<I>\n", "<b>x"},
+        FileCase{"NoFinalNewline", {}, "<B>x", "<b>x"},
+        FileCase{"EmptyFile", {}, "", ""},
+        FileCase{"BracketErrorThenFailure", {}, "<B>\na > b\n",
+                 "<b>\r\npage.htm:2: a > b\r\n'>' does not correspond with '<'.\r\npage.htm: "
+                 "failed to convert\r\n"},
+        FileCase{"JoinedWithCrLfInput", {"-j"}, "a\r\nb<BR>\r\nc\r\n", "ab<br>\r\nc"},
+        // The 9999th byte starts a double-byte character: the piece takes its second byte, so
+        // an 'a' that is a trail byte is never folded.
+        FileCase{"PieceNeverSplitsCharacter", {"-c"}, "<a " + kLong + "\x83\x61>\n"s,
+                 "<A " + std::string(9995, 'B') + "\x83\x61>\r\n"s},
+        FileCase{"PieceCountsAsLine", {},
+                 std::string(9999, 'x') + "a > b\n"s,
+                 std::string(9999, 'x') + "page.htm:2: a > b\r\n'>' does not correspond with "
+                 "'<'.\r\npage.htm: failed to convert\r\n"s},
+        FileCase{"KanaPieceDoubles", {"-k"}, std::string(9999, '\xB1') + "\n"s,
+                 [] {
+                   std::string s;
+                   for (int i = 0; i < 9999; ++i) s += "\x83\x41";
+                   return s + "\r\n";
+                 }()}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ProgramTest, WriteErrorOnStandardOutputIsReported) {
+  struct stat full{};
+  if (::stat("/dev/full", &full) != 0) GTEST_SKIP() << "this system has no /dev/full";
+  TempDir dir;
+  dir.Write("page.htm", "<B>x</B>\n");
+  dir.Write("bad.htm", "<B>\n");
+  const ProgramRun run = RunProgram({"page.htm", "bad.htm"}, dir.path(), "/dev/full");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "lowtags: write error on standard output: No space left on device\n");
+}
+
+}  // namespace
+}  // namespace lowtags

@@ -1,0 +1,117 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "convert/options.h"
+#include "driver/command_line.h"
+#include "support/text_reader.h"
+
+namespace lowtags::testing {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "lowtags-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string TempDir::Write(std::string_view name, std::string_view bytes) const {
+  const std::string file = path_ + "/" + std::string(name);
+  std::ofstream(file, std::ios::binary) << bytes;
+  return file;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+std::string Sjis(std::string_view utf8) {
+  iconv_t cd = ::iconv_open("CP932", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no CP932 in iconv");
+  std::string in(utf8);
+  std::string out(in.size() * 2 + 4, '\0');
+  char* src = in.data();
+  char* dst = out.data();
+  std::size_t src_left = in.size();
+  std::size_t dst_left = out.size();
+  const std::size_t rc = ::iconv(cd, &src, &src_left, &dst, &dst_left);
+  ::iconv_close(cd);
+  if (rc == static_cast<std::size_t>(-1)) throw std::runtime_error("not CP932: " + in);
+  out.resize(out.size() - dst_left);
+  return out;
+}
+
+void SetOptions(std::string_view letters) {
+  Options = OptionSet{};
+  const std::string group = "-" + std::string(letters);
+  const char* args[] = {group.c_str(), "x"};
+  ParseCommandLine(args);
+}
+
+std::string Convert(std::string_view letters, std::string_view text, ConvResult* result) {
+  TempDir dir;
+  const std::string path = dir.Write("page.htm", text);
+  SetOptions(letters);
+  PosixDisk disk;
+  int fd = -1;
+  if (disk.OpenRead(path, &fd) != 0) throw std::runtime_error("cannot open " + path);
+  PieceReader input(disk, fd);
+  StringSink out;
+  const ConvResult r = conv_html(input, "page.htm", out, disk);
+  disk.Close(fd);
+  Options = OptionSet{};
+  if (result != nullptr) *result = r;
+  return out.text;
+}
+
+ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& cwd,
+                      const std::string& stdout_path) {
+  TempDir capture;
+  const std::string out_path = stdout_path.empty() ? capture.path() + "/out" : stdout_path;
+  const std::string err_path = capture.path() + "/err";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(125);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    std::vector<char*> argv;
+    std::string program = LOWTAGS_BINARY;
+    argv.push_back(program.data());
+    std::vector<std::string> copies(args);
+    for (std::string& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(126);
+  }
+  int wait_status = 0;
+  ::waitpid(pid, &wait_status, 0);
+  ProgramRun run;
+  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+  if (stdout_path.empty()) run.out = ReadFile(out_path);
+  run.err = ReadFile(err_path);
+  return run;
+}
+
+}  // namespace lowtags::testing

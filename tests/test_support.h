@@ -1,0 +1,58 @@
+// Helpers shared by the tests: byte sinks, temporary folders, running the converter and the
+// program on bytes.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "convert/conv_html.h"
+#include "support/byte_sink.h"
+
+namespace lowtags::testing {
+
+class StringSink : public ByteSink {
+ public:
+  void Write(std::string_view bytes) override { text.append(bytes); }
+  std::string text;
+};
+
+// A fresh folder under the system's temporary folder, removed with its content at destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  // Writes bytes to a file in the folder and returns its path.
+  std::string Write(std::string_view name, std::string_view bytes) const;
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+
+// Text in UTF-8 turned into code page 932 bytes by the C library (an independent source).
+std::string Sjis(std::string_view utf8);
+
+// Sets Options from option letters such as "rj" (all others off).
+void SetOptions(std::string_view letters);
+
+// Converts `text` as the content of a file named "page.htm" with the given option letters.
+// Returns the lines and messages as the converter hands them out (newline as LF).
+std::string Convert(std::string_view letters, std::string_view text,
+                    ConvResult* result = nullptr);
+
+struct ProgramRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+// Runs the built program with the arguments, in folder `cwd`, standard input from /dev/null.
+// Standard output is captured, or goes to `stdout_path` when one is given.
+ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& cwd = ".",
+                      const std::string& stdout_path = "");
+
+}  // namespace lowtags::testing
