@@ -103,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"MissingThenPresent", {"missing.htm", "page.htm"}, 0,
                     "missing.htm: not found\r\n<b>x</b>\r\n"},
         CommandCase{"FolderIsNotFound", {"dir"}, 0, "dir: not found\r\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param_info) { return std::string(param_info.param.name); });
 
 struct FileCase {
   const char* name;
@@ -155,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
                    for (int i = 0; i < 9999; ++i) s += "\x83\x41";
                    return s + "\r\n";
                  }()}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(ProgramTest, WriteErrorOnStandardOutputIsReported) {
   struct stat full{};
