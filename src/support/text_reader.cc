@@ -46,7 +46,6 @@ void PieceReader::Fill(std::size_t want) {
 
 bool PieceReader::Next(std::span<char>* piece) {
   Fill(kPiece + 1);
-  if (error_ != 0) return false;
   const std::size_t pending = end_ - begin_;
   if (pending == 0) return false;
   char* start = buffer_.data() + begin_;
@@ -54,6 +53,9 @@ bool PieceReader::Next(std::span<char>* piece) {
   std::size_t length = window;
   if (const void* nl = std::memchr(start, '\n', window)) {
     length = static_cast<std::size_t>(static_cast<const char*>(nl) - start) + 1;
+  } else if (error_ != 0 && pending <= kPiece) {
+    // After a read error only whole pieces count: the file fails, it does not merely end.
+    return false;
   } else if (window == kPiece && pending > kPiece) {
     const std::string_view text(start, pending);
     if (IsLeadByte(text[kPiece - 1]) && IsCharBoundary(text, 0, kPiece - 1)) ++length;

@@ -1,0 +1,153 @@
+// Text-mode block I/O: carriage returns, 0x1A, piece cutting, CR LF output, failures.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "support/fake_disk.h"
+#include "support/text_reader.h"
+#include "support/text_writer.h"
+
+namespace lowtags {
+namespace {
+
+using namespace std::string_literals;
+
+// Reads the whole file through a PieceReader, `chunk` bytes per read call.
+std::vector<std::string> Pieces(const std::string& bytes, std::size_t chunk, int* error = nullptr) {
+  FakeDisk disk;
+  disk.AddFile("f", bytes);
+  disk.set_read_chunk(chunk);
+  int fd = -1;
+  disk.OpenRead("f", &fd);
+  PieceReader reader(disk, fd);
+  std::vector<std::string> pieces;
+  std::span<char> piece;
+  while (reader.Next(&piece)) pieces.emplace_back(piece.data(), piece.size());
+  if (error != nullptr) *error = reader.error();
+  return pieces;
+}
+
+struct PieceCase {
+  const char* name;
+  std::string input;
+  std::vector<std::size_t> lengths;
+};
+
+void PrintTo(const PieceCase& c, std::ostream* os) { *os << c.name; }
+
+class PieceTest : public ::testing::TestWithParam<PieceCase> {};
+
+TEST_P(PieceTest, CutsWhereExpected) {
+  for (const std::size_t chunk : {std::size_t{7}, std::size_t{4096}, std::size_t{1} << 20}) {
+    std::vector<std::size_t> lengths;
+    std::string joined;
+    for (const std::string& p : Pieces(GetParam().input, chunk)) {
+      lengths.push_back(p.size());
+      joined += p;
+    }
+    EXPECT_EQ(lengths, GetParam().lengths) << "chunk " << chunk;
+    std::string text = GetParam().input;
+    std::erase(text, '\r');
+    EXPECT_EQ(joined, text) << "chunk " << chunk;
+  }
+}
+
+const std::string k9997(9997, 'x');
+const std::string k9998(9998, 'x');
+const std::string k9999(9999, 'x');
+
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, PieceTest,
+    ::testing::Values(
+        PieceCase{"Lines", "ab\ncd\n\nx", {3, 3, 1, 1}},
+        PieceCase{"Empty", "", {}},
+        PieceCase{"ExactPieceThenNewline", k9999 + "\n", {9999, 1}},
+        PieceCase{"LeadAtLastByteTakesOneMore", k9998 + "\x82\xA0y\n", {10000, 2}},
+        PieceCase{"LeadAtLastByteTakesNewline", k9998 + "\x82\n", {10000}},
+        PieceCase{"TrailAtLastByte", k9997 + "\x82\xA0y\n", {9999, 2}},
+        PieceCase{"LeadRunEndsOnTrail", k9997 + "\x82\x82\x82\x40\n", {9999, 3}},
+        PieceCase{"LeadAtEndOfText", k9998 + "\x82", {9999}},
+        PieceCase{"LongLine", std::string(25000, 'y'), {9999, 9999, 5002}},
+        PieceCase{"CrCountsNot", std::string(9999, '\r') + "ab\r\n", {3}}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST(PieceReaderTest, DropsCarriageReturnsAndStopsAtCtrlZ) {
+  for (const std::size_t chunk : {std::size_t{1}, std::size_t{3}, std::size_t{4096}}) {
+    const std::vector<std::string> pieces = Pieces("a\r\nb\rc\r\r\n\x1A" "after\n", chunk);
+    EXPECT_EQ(pieces, (std::vector<std::string>{"a\n", "bc\n"})) << "chunk " << chunk;
+  }
+}
+
+TEST(PieceReaderTest, NothingAfterCtrlZIsRead) {
+  FakeDisk disk;
+  disk.AddFile("f", "ab\x1A" + std::string(100000, 'z'));
+  disk.set_read_chunk(10);
+  int fd = -1;
+  disk.OpenRead("f", &fd);
+  PieceReader reader(disk, fd);
+  std::span<char> piece;
+  ASSERT_TRUE(reader.Next(&piece));
+  EXPECT_EQ(std::string(piece.data(), piece.size()), "ab");
+  EXPECT_FALSE(reader.Next(&piece));
+  EXPECT_EQ(disk.Count(DiskOp::kRead), 1);
+}
+
+TEST(PieceReaderTest, ReadErrorKeepsWholePiecesOnly) {
+  FakeDisk disk;
+  disk.AddFile("f", "one\ntwo\nthree");
+  disk.set_read_chunk(6);
+  disk.FailCall(DiskOp::kRead, 2, EIO);
+  int fd = -1;
+  disk.OpenRead("f", &fd);
+  PieceReader reader(disk, fd);
+  std::span<char> piece;
+  ASSERT_TRUE(reader.Next(&piece));
+  EXPECT_EQ(std::string(piece.data(), piece.size()), "one\n");
+  EXPECT_FALSE(reader.Next(&piece));  // "tw" is no piece: the file failed
+  EXPECT_EQ(reader.error(), EIO);
+}
+
+std::string Written(const std::vector<std::string>& writes, int fail_nth = 0) {
+  FakeDisk disk;
+  disk.AddFile("o", "");
+  if (fail_nth > 0) disk.FailCall(DiskOp::kWrite, fail_nth, ENOSPC);
+  int fd = -1;
+  disk.OpenWrite("o", false, &fd);
+  TextWriter out(disk, fd);
+  for (const std::string& w : writes) out.Write(w);
+  out.Flush();
+  return *disk.Contents("o");
+}
+
+TEST(TextWriterTest, NewlinesBecomeCrLf) {
+  EXPECT_EQ(Written({"a\nb", "\n\n", "", "c"}), "a\r\nb\r\n\r\nc");
+  EXPECT_EQ(Written({"\r\n"}), "\r\r\n");
+}
+
+TEST(TextWriterTest, LargeWritesCrossBlocks) {
+  std::string line(TextWriter::kBlock - 1, 'q');
+  line += "\n";
+  const std::string out = Written({line, line, "end"});
+  std::string expected = line.substr(0, line.size() - 1) + "\r\n";
+  EXPECT_EQ(out, expected + expected + "end");
+}
+
+TEST(TextWriterTest, FailureIsKeptAndLaterBytesDropped) {
+  FakeDisk disk;
+  disk.AddFile("o", "");
+  disk.FailCall(DiskOp::kWrite, 1, ENOSPC);
+  int fd = -1;
+  disk.OpenWrite("o", false, &fd);
+  TextWriter out(disk, fd);
+  out.Write(std::string(TextWriter::kBlock + 10, 'a'));
+  out.Write("more\n");
+  EXPECT_EQ(out.Flush(), ENOSPC);
+  EXPECT_EQ(out.error(), ENOSPC);
+  EXPECT_EQ(disk.Count(DiskOp::kWrite), 1);
+}
+
+}  // namespace
+}  // namespace lowtags
