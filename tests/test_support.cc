@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <iconv.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -83,7 +84,7 @@ std::string Convert(std::string_view letters, std::string_view text, ConvResult*
 }
 
 ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& cwd,
-                      const std::string& stdout_path) {
+                      const std::string& stdout_path, bool as_nobody) {
   TempDir capture;
   const std::string out_path = stdout_path.empty() ? capture.path() + "/out" : stdout_path;
   const std::string err_path = capture.path() + "/err";
@@ -93,6 +94,10 @@ ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& c
     const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(125);
+    if (as_nobody && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 ||
+                      ::setuid(65534) != 0)) {
+      ::_exit(kCannotDropPrivileges);
+    }
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);

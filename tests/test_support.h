@@ -51,8 +51,10 @@ struct ProgramRun {
   std::string err;
 };
 // Runs the built program with the arguments, in folder `cwd`, standard input from /dev/null.
-// Standard output is captured, or goes to `stdout_path` when one is given.
+// Standard output is captured, or goes to `stdout_path` when one is given. With `as_nobody`
+// the program runs as the unprivileged user 65534; status 124 tells that this was not possible.
 ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& cwd = ".",
-                      const std::string& stdout_path = "");
+                      const std::string& stdout_path = "", bool as_nobody = false);
+inline constexpr int kCannotDropPrivileges = 124;
 
 }  // namespace lowtags::testing

@@ -1,0 +1,559 @@
+#include "convert/reference_converter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "convert/conv_html.h"
+#include "convert/width_tables.h"
+#include "support/disk.h"
+#include "support/message.h"
+#include "support/text_reader.h"
+
+namespace lowtags::reference {
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+constexpr std::size_t kPiece = 9999;
+// A piece is at most kPiece + 1 bytes, and every byte of it may become two (half-width kana).
+constexpr std::size_t kLineCap = 2 * (kPiece + 1) + 2;
+constexpr const char* kPath = "page.htm";
+
+bool IsLead(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u >= 0x81 && u <= 0x9F) || (u >= 0xE0 && u <= 0xFC);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading: text mode, then pieces.
+
+std::string TextModeBytes(std::string_view file) {
+  std::string text;
+  for (char c : file) {
+    if (c == '\x1A') break;
+    if (c != '\r') text.push_back(c);
+  }
+  return text;
+}
+
+// True when byte `at` of the piece starts a character, walking from the piece's first byte.
+bool StartsCharacter(std::string_view piece, std::size_t at) {
+  std::size_t i = 0;
+  while (i < at) i += (IsLead(piece[i]) && piece[i + 1] != '\0') ? 2 : 1;
+  return i == at;
+}
+
+std::vector<std::string> CutPieces(std::string_view text) {
+  std::vector<std::string> pieces;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t n = 0;
+    while (pos + n < text.size() && n < kPiece) {
+      ++n;
+      if (text[pos + n - 1] == '\n') break;
+    }
+    const std::string_view piece = text.substr(pos, n);
+    const bool full = n == kPiece && piece[n - 1] != '\n';
+    if (full && IsLead(piece[n - 1]) && StartsCharacter(piece, n - 1) && pos + n < text.size()) {
+      ++n;  // never split a double-byte character
+    }
+    pieces.emplace_back(text.substr(pos, n));
+    pos += n;
+  }
+  return pieces;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The scan of one file.
+
+struct State {
+  int in_comment = 0;
+  int in_tag = 0;
+  int quote_state = 0;
+  int in_pre = 0;
+  int prev_line_closed = 0;
+  int link_kind = 0;
+  int line_no = 0;
+};
+
+class Scanner {
+ public:
+  explicit Scanner(const OptionSet& options) : opt_(options), line_(kLineCap, '\0') {}
+
+  // False when a bracket error stopped the file (the message is in the output).
+  bool Line(std::string_view piece);
+  bool Finish();
+  const std::string& out() const { return out_; }
+
+ private:
+  // Buffer primitives.
+  char& At(std::size_t i) { return line_.at(i); }
+  std::size_t Len(std::size_t from) { return std::strlen(&At(from)); }
+  bool Starts(std::size_t p, std::string_view prefix);
+  bool Pair(std::size_t p, std::string_view two) { return Starts(p, two.substr(0, 2)); }
+  std::size_t Step(std::size_t p) { return (IsLead(At(p)) && At(p + 1) != '\0') ? p + 2 : p + 1; }
+  void Delete(std::size_t p, std::size_t n);
+  void OpenGapAfter(std::size_t p);
+  std::size_t FirstChar(std::size_t from, char c);
+  std::size_t LastCharBefore(std::size_t from, std::size_t end, char c);
+  std::size_t FindBytes(std::size_t from, std::string_view what);
+
+  // Rules; `true` from a rule means "re-examine the same position".
+  bool Scan();
+  void ParagraphStart();
+  bool TagRules(std::size_t p);
+  bool DeleteThroughGt(std::size_t p);
+  bool AttributeRules(std::size_t p);
+  void FlattenLink(std::size_t p);
+  std::size_t HashTokenEnd(std::size_t p);
+  void Fold(std::size_t p);
+  void Widen(std::size_t p);
+  void WidenKana(std::size_t p);
+  void NarrowAlnum(std::size_t p);
+  void EndOfLine(std::size_t p);
+  bool Fail(std::string_view format);
+  void Emit(std::string_view bytes) { out_.append(bytes); }
+
+  const OptionSet& opt_;
+  std::vector<char> line_;
+  State st_;
+  std::string out_;
+};
+
+bool Scanner::Starts(std::size_t p, std::string_view prefix) {
+  for (std::size_t k = 0; k < prefix.size(); ++k) {
+    if (At(p + k) != prefix[k]) return false;  // the NUL mismatches, so this never runs past it
+  }
+  return true;
+}
+
+void Scanner::Delete(std::size_t p, std::size_t n) {
+  std::memmove(&At(p), &At(p + n), Len(p + n) + 1);
+}
+
+// bakmov: the rest of the line after p, NUL included, moves up one byte, last byte first.
+void Scanner::OpenGapAfter(std::size_t p) {
+  const std::size_t count = Len(p + 1) + 1;
+  if (p + 2 + count > line_.size()) throw std::logic_error("line buffer overflow");
+  for (std::size_t k = count; k-- > 0;) At(p + 2 + k) = At(p + 1 + k);
+}
+
+// Strchr from `from`: compares the first byte of each character only.
+std::size_t Scanner::FirstChar(std::size_t from, char c) {
+  for (std::size_t i = from; At(i) != '\0'; i = Step(i)) {
+    if (At(i) == c) return i;
+  }
+  return npos;
+}
+
+// Strrchr over the string that starts at `from` and ends at `end` (or an earlier NUL).
+std::size_t Scanner::LastCharBefore(std::size_t from, std::size_t end, char c) {
+  std::size_t last = npos;
+  for (std::size_t i = from; i < end && At(i) != '\0'; i = Step(i)) {
+    if (At(i) == c) last = i;
+  }
+  return last;
+}
+
+// Byte by byte, so a trail byte may begin the match.
+std::size_t Scanner::FindBytes(std::size_t from, std::string_view what) {
+  for (std::size_t i = from; At(i) != '\0'; ++i) {
+    if (Starts(i, what)) return i;
+  }
+  return npos;
+}
+
+bool Scanner::Line(std::string_view piece) {
+  std::memcpy(line_.data(), piece.data(), piece.size());
+  At(piece.size()) = '\0';
+  ++st_.line_no;
+  return Scan();
+}
+
+bool Scanner::Scan() {
+  std::size_t p = 0;
+  while (At(p) != '\n' && At(p) != '\0') {
+    if (Starts(p, "<!--")) {
+      st_.in_comment = 1;
+      if (opt_.strip_comments) Delete(p, 4); else p += 4;
+      continue;
+    }
+    if (Starts(p, "-->")) {
+      st_.in_comment = 0;
+      if (opt_.strip_comments) Delete(p, 3); else p += 3;
+      continue;
+    }
+    if (st_.in_comment) {
+      if (!opt_.strip_comments) {
+        p = Step(p);
+        continue;
+      }
+      const std::size_t close = FindBytes(p, "-->");
+      if (close == npos) {
+        At(p) = '\0';
+        break;
+      }
+      Delete(p, close - p);
+      continue;
+    }
+    if (Starts(p, "<PRE>") || Starts(p, "<pre>")) {
+      st_.in_pre = 1;
+    } else if (Starts(p, "</PRE>") || Starts(p, "</pre>")) {
+      st_.in_pre = 0;
+    }
+    if (opt_.join_lines && p == 0 && (Starts(0, "<p>") || Starts(0, "<P>"))) ParagraphStart();
+    if (At(p) == '<') {
+      st_.quote_state = -1;
+      if (st_.in_tag && !opt_.ignore_brackets) return Fail("%s:%d: %s'<' does not close.\n");
+      st_.in_tag = 1;
+      if (TagRules(p)) continue;
+      p = Step(p);
+      continue;
+    }
+    if (At(p) == '>') {
+      if (!st_.in_tag && !opt_.ignore_brackets) {
+        return Fail("%s:%d: %s'>' does not correspond with '<'.\n");
+      }
+      st_.in_tag = 0;
+      st_.link_kind = 0;
+      p = Step(p);
+      continue;
+    }
+    if (st_.in_tag) {
+      if (At(p) == '"') st_.quote_state = -st_.quote_state;
+      if (st_.quote_state == -1) {
+        if (AttributeRules(p)) continue;
+        if (At(p) == '#') {
+          p = HashTokenEnd(p);
+          continue;
+        }
+        Fold(p);
+      }
+      p = Step(p);
+      continue;
+    }
+    Widen(p);
+    p = Step(p);
+  }
+  EndOfLine(p);
+  Emit(std::string_view(line_.data(), Len(0)));
+  return true;
+}
+
+void Scanner::ParagraphStart() {
+  std::size_t q = 3;
+  for (;;) {
+    if (At(q) == ' ' || At(q) == '\t') {
+      ++q;
+    } else if (Pair(q, "\x81\x40")) {
+      q += 2;
+    } else {
+      break;
+    }
+  }
+  if (At(q) != '\0' && st_.prev_line_closed == 0) Emit("\n");
+}
+
+bool Scanner::TagRules(std::size_t p) {
+  // An else-chain: a removal whose '>' is missing skips the removals after it.
+  bool deleted = false;
+  if (opt_.strip_links && (Starts(p, "<A") || Starts(p, "<a"))) {
+    deleted = DeleteThroughGt(p);
+  } else if (opt_.strip_links && (Starts(p, "</a>") || Starts(p, "</A>"))) {
+    Delete(p, 4);
+    deleted = true;
+  } else if (opt_.strip_img && (Starts(p, "<IMG") || Starts(p, "<img"))) {
+    deleted = DeleteThroughGt(p);
+  } else if (opt_.strip_font && (Starts(p, "<FONT") || Starts(p, "<font"))) {
+    deleted = DeleteThroughGt(p);
+  } else if (opt_.strip_bgsound && (Starts(p, "<BGSOUND") || Starts(p, "<bgsound"))) {
+    deleted = DeleteThroughGt(p);
+  } else if (opt_.strip_font && (Starts(p, "</FONT>") || Starts(p, "</font>"))) {
+    Delete(p, 7);
+    deleted = true;
+  }
+  if (deleted) {
+    st_.in_tag = 0;
+    return true;
+  }
+  if (opt_.flatten_links) {
+    if (Starts(p, "<A") || Starts(p, "<a") || Starts(p, "<FRAMESET") || Starts(p, "<frameset") ||
+        Starts(p, "<BGSOUND") || Starts(p, "<bgsound")) {
+      st_.link_kind = 1;
+    } else if (Starts(p, "<IMG") || Starts(p, "<img")) {
+      st_.link_kind = 2;
+    }
+  }
+  return false;
+}
+
+// Quotes and double-byte characters mean nothing to this search.
+bool Scanner::DeleteThroughGt(std::size_t p) {
+  for (std::size_t q = p + 1; At(q) != '\0'; ++q) {
+    if (At(q) == '>') {
+      Delete(p, q - p + 1);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Scanner::AttributeRules(std::size_t p) {
+  if ((st_.link_kind == 1 || st_.link_kind == 2) &&
+      (Starts(p, "SRC=\"") || Starts(p, "src=\"") || Starts(p, "HREF=\"") ||
+       Starts(p, "href=\""))) {
+    FlattenLink(p);
+    return false;
+  }
+  if (opt_.strip_bgcolor && (Starts(p, "bgcolor=\"") || Starts(p, "BGCOLOR=\""))) {
+    const std::size_t gt = FirstChar(p, '>');
+    const std::size_t close = FirstChar(p + 9, '"');
+    if (close != npos && (gt == npos || gt > close)) {
+      Delete(p, close - p + 1);
+      return true;
+    }
+  }
+  return false;
+}
+
+void Scanner::FlattenLink(std::size_t p) {
+  const std::size_t gt = FirstChar(p, '>');
+  const std::size_t value = FirstChar(p, '"') + 1;
+  const std::size_t close = FirstChar(value, '"');
+  if (close == npos || (gt != npos && gt < close)) return;
+  const std::size_t slash = LastCharBefore(value, close, '/');
+  if (slash != npos && slash != value && At(slash + 1) != '"') {
+    Delete(value, slash - value + 1);
+  }
+}
+
+// A newline does not end the token; a lead byte swallows whatever byte follows it.
+std::size_t Scanner::HashTokenEnd(std::size_t p) {
+  std::size_t q = p + 1;
+  while (At(q) != '>' && At(q) != ' ' && At(q) != '\t' && At(q) != '\0') q = Step(q);
+  return q;
+}
+
+void Scanner::Fold(std::size_t p) {
+  const char c = At(p);
+  if (!opt_.upper_case && c >= 'A' && c <= 'Z') At(p) = static_cast<char>(c + 32);
+  if (opt_.upper_case && c >= 'a' && c <= 'z') At(p) = static_cast<char>(c - 32);
+}
+
+void Scanner::Widen(std::size_t p) {
+  const auto c = static_cast<unsigned char>(At(p));
+  if (opt_.kana_to_wide && c >= 0xA1 && c <= 0xDF) {
+    WidenKana(p);
+  } else if ((opt_.digits_to_narrow || opt_.letters_to_narrow) && IsLead(At(p))) {
+    NarrowAlnum(p);
+  }
+}
+
+void Scanner::WidenKana(std::size_t p) {
+  const auto mark = static_cast<unsigned char>(At(p + 1));
+  if (mark == 0xDE || mark == 0xDF) {
+    for (std::size_t i = 0; i * 2 < narrow_voiced.size(); ++i) {
+      if (Pair(p, narrow_voiced.substr(i * 2, 2))) {
+        At(p) = wide_voiced[i * 2];
+        At(p + 1) = wide_voiced[i * 2 + 1];
+        return;
+      }
+    }
+  }
+  const std::size_t i = narrow_kana.find(At(p));
+  OpenGapAfter(p);
+  At(p) = wide_kana.at(i * 2);
+  At(p + 1) = wide_kana.at(i * 2 + 1);
+}
+
+void Scanner::NarrowAlnum(std::size_t p) {
+  std::size_t i = 0;
+  while (i * 2 < wide_alnum.size() && !Pair(p, wide_alnum.substr(i * 2, 2))) ++i;
+  if (i * 2 >= wide_alnum.size()) return;
+  const bool digit = i < 10;
+  if (!((opt_.digits_to_narrow && digit) || (opt_.letters_to_narrow && !digit))) return;
+  At(p) = narrow_alnum[i];
+  Delete(p + 1, 1);
+  if (!(At(p) >= '0' && At(p) <= '9')) return;
+  static constexpr std::string_view kMarks[] = {"\x81\x44", "\x81\x43", "\x81\x7C"};
+  static constexpr char kAscii[] = {'.', ',', '-'};
+  for (std::size_t m = 0; m < 3; ++m) {
+    if (!Pair(p + 1, kMarks[m])) continue;
+    for (std::size_t d = 0; d < 10; ++d) {
+      if (Pair(p + 3, wide_alnum.substr(d * 2, 2))) {
+        At(p + 1) = kAscii[m];
+        Delete(p + 2, 1);
+        return;
+      }
+    }
+  }
+}
+
+void Scanner::EndOfLine(std::size_t p) {
+  if (At(p) != '\n') {
+    st_.prev_line_closed = 0;
+    return;
+  }
+  if (opt_.join_lines && p != 0 && st_.in_pre == 0) {
+    if (At(p - 1) == '>') {
+      st_.prev_line_closed = 1;
+    } else {
+      At(p) = '\0';
+      st_.prev_line_closed = 0;
+    }
+  }
+}
+
+bool Scanner::Fail(std::string_view format) {
+  const MsgArg args[] = {MsgArg(kPath), MsgArg(st_.line_no), MsgArg(line_.data())};
+  Emit(err_edit(format, args));
+  return false;
+}
+
+bool Scanner::Finish() {
+  if (st_.in_tag && !opt_.ignore_brackets) {
+    const MsgArg args[] = {MsgArg(kPath)};
+    Emit(err_edit("%s: '<' unmatch to '>'\n", args));
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The production side: a read-only file in memory.
+
+class MemoryDisk : public Disk {
+ public:
+  MemoryDisk(std::string_view bytes, std::size_t chunk) : bytes_(bytes), chunk_(chunk) {}
+  int OpenRead(const std::string&, int* fd) override {
+    *fd = 3;
+    return 0;
+  }
+  int Read(int, char* buffer, std::size_t cap, std::size_t* got) override {
+    const std::size_t n = std::min({cap, chunk_, bytes_.size() - at_});
+    std::memcpy(buffer, bytes_.data() + at_, n);
+    at_ += n;
+    *got = n;
+    return 0;
+  }
+  int Close(int) override { return 0; }
+  int OpenWrite(const std::string&, bool, int*) override { return EROFS; }
+  int CreateTemp(const std::string&, int*, std::string*) override { return EROFS; }
+  int Write(int, const char*, std::size_t) override { return EROFS; }
+  int Sync(int) override { return 0; }
+  int Stat(int, FileInfo*) override { return ENOSYS; }
+  int CopyOwnerAndMode(int, const FileInfo&) override { return ENOSYS; }
+  int Resolve(const std::string&, std::string*) override { return ENOSYS; }
+  int Rename(const std::string&, const std::string&) override { return EROFS; }
+  int Unlink(const std::string&) override { return EROFS; }
+  int SyncFolderOf(const std::string&) override { return 0; }
+  int FreeSpace(const std::string&, double* bytes) override {
+    *bytes = 1e9;
+    return 0;
+  }
+
+ private:
+  std::string_view bytes_;
+  std::size_t chunk_;
+  std::size_t at_ = 0;
+};
+
+class StringSink : public ByteSink {
+ public:
+  void Write(std::string_view bytes) override { text.append(bytes); }
+  std::string text;
+};
+
+}  // namespace
+
+std::string ReferenceConvert(const OptionSet& options, std::string_view file_bytes, bool* failed) {
+  Scanner scanner(options);
+  bool ok = true;
+  for (const std::string& piece : CutPieces(TextModeBytes(file_bytes))) {
+    ok = scanner.Line(piece);
+    if (!ok) break;
+  }
+  if (ok) ok = scanner.Finish();
+  if (failed != nullptr) *failed = !ok;
+  return scanner.out();
+}
+
+std::string ProductionConvert(const OptionSet& options, std::string_view file_bytes, bool* failed,
+                              std::size_t read_chunk) {
+  const OptionSet saved = Options;
+  Options = options;
+  Options.overwrite = 0;
+  MemoryDisk disk(file_bytes, read_chunk == 0 ? 1 : read_chunk);
+  int fd = -1;
+  disk.OpenRead(kPath, &fd);
+  PieceReader input(disk, fd);
+  StringSink out;
+  const ConvResult result = conv_html(input, kPath, out, disk);
+  Options = saved;
+  if (failed != nullptr) *failed = result != ConvResult::kConverted;
+  return out.text;
+}
+
+OptionSet OptionsFromLetters(std::string_view letters) {
+  OptionSet o;
+  for (char c : letters) {
+    switch (c) {
+      case 'a': o.letters_to_narrow = 1; break;
+      case 'b': o.strip_bgcolor = 1; break;
+      case 'c': o.upper_case = 1; break;
+      case 'f': o.strip_links = 1; break;
+      case 'i': o.ignore_brackets = 1; break;
+      case 'j': o.join_lines = 1; break;
+      case 'k': o.kana_to_wide = 1; break;
+      case 'm': o.strip_img = 1; break;
+      case 'n': o.digits_to_narrow = 1; break;
+      case 'o': o.strip_font = 1; break;
+      case 'r': o.strip_comments = 1; break;
+      case 's': o.strip_bgsound = 1; break;
+      case 'u': o.flatten_links = 1; break;
+      default: throw std::invalid_argument("option letter");
+    }
+  }
+  return o;
+}
+
+std::string LettersOf(const OptionSet& o) {
+  const std::int32_t flags[] = {o.letters_to_narrow, o.strip_bgcolor,    o.upper_case,
+                                o.strip_links,       o.ignore_brackets,  o.join_lines,
+                                o.kana_to_wide,      o.strip_img,        o.digits_to_narrow,
+                                o.strip_font,        o.strip_comments,   o.strip_bgsound,
+                                o.flatten_links};
+  std::string letters;
+  for (std::size_t i = 0; i < kOptionLetters.size(); ++i) {
+    if (flags[i] != 0) letters.push_back(kOptionLetters[i]);
+  }
+  return letters;
+}
+
+std::string Escape(std::string_view bytes) {
+  static constexpr char kOctal[] = "01234567";
+  std::string s;
+  for (char ch : bytes) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '\n') {
+      s += "\\n";
+    } else if (c == '"' || c == '\\') {
+      s += '\\';
+      s += ch;
+    } else if (c >= 0x20 && c < 0x7F) {
+      s += ch;
+    } else {
+      s += '\\';
+      s += kOctal[c >> 6];
+      s += kOctal[(c >> 3) & 7];
+      s += kOctal[c & 7];
+    }
+  }
+  return s;
+}
+
+}  // namespace lowtags::reference

@@ -1,0 +1,32 @@
+// A slow, literal second implementation of the per-file conversion, for differential testing
+// against conv_html: it edits one NUL-terminated line buffer in place the way the rules read,
+// with no cleverness, so that a difference points at the optimised converter or at the rules.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "convert/options.h"
+
+namespace lowtags::reference {
+
+// The bytes `conv_html` hands to its sink for a file holding `file_bytes` named "page.htm":
+// converted lines and messages, newlines as LF. *failed is set when a bracket error stopped
+// the file. `options.overwrite` is ignored.
+std::string ReferenceConvert(const OptionSet& options, std::string_view file_bytes, bool* failed);
+
+// The production converter on the same bytes, read from an in-memory file that hands out at most
+// `read_chunk` bytes per read (small chunks make the reader refill mid-line).
+std::string ProductionConvert(const OptionSet& options, std::string_view file_bytes, bool* failed,
+                              std::size_t read_chunk = 1 << 20);
+
+// Option letters <-> flags ("w" is not accepted: the comparison works on standard output).
+inline constexpr std::string_view kOptionLetters = "abcfijkmnorsu";
+OptionSet OptionsFromLetters(std::string_view letters);
+std::string LettersOf(const OptionSet& options);
+
+// Bytes as a C string literal body with octal escapes, safe to paste into a test.
+std::string Escape(std::string_view bytes);
+
+}  // namespace lowtags::reference
