@@ -3,6 +3,7 @@
 // text at the position, or widening a character, costs O(1): nothing has to move.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstring>
 #include <span>
@@ -43,6 +44,23 @@ class LineEdit {
     r_ += n;
   }
   void Step() { Keep(CharLength()); }
+  // Passes single-byte characters through `fold` up to the first byte in `stops`, which must
+  // hold every lead byte.
+  void KeepFolded(const std::array<bool, 256>& stops, const std::array<char, 256>& fold) {
+    // Locals, not members: a store through char* could alias any member, forcing reloads.
+    const char* const in = in_;
+    char* const out = out_.data();
+    std::size_t r = r_;
+    std::size_t w = w_;
+    while (r < e_) {
+      const auto c = static_cast<unsigned char>(in[r]);
+      if (stops[c]) break;
+      out[w++] = fold[c];
+      ++r;
+    }
+    r_ = r;
+    w_ = w;
+  }
   // Appends converted bytes; the caller skips the bytes they replace. Every rule writes at most
   // two bytes for each byte it consumes, and the output holds twice the piece.
   void Put(char c) { out_[w_++] = c; }

@@ -5,33 +5,22 @@
 #include "convert/options.h"
 #include "convert/tag_rules.h"
 #include "convert/width_rules.h"
+#include "support/byte_scan.h"
 
 namespace lowtags {
 
 namespace {
 
-using ByteSet = std::array<bool, 256>;
+// The bytes at which some rule may apply; everything between them passes unchanged. Every
+// full-width digit and letter begins with 0x82; half-width kana are 0xA1 to 0xDF.
+constexpr StopSet kTextStops{'<', '>', '-', '\n'};
+constexpr StopSet kTextStopsKana{{'<', '>', '-', '\n'}, 0xA1, 0xDF};
+constexpr StopSet kTextStopsAlnum{'<', '>', '-', '\n', 0x82};
+constexpr StopSet kTextStopsBoth{{'<', '>', '-', '\n', 0x82}, 0xA1, 0xDF};
+constexpr StopSet kCommentStops{'<', '-', '\n'};
+constexpr StopSet kQuotedStops{'"', '<', '>', '-', '\n'};
 
-constexpr ByteSet MakeSet(std::string_view bytes, bool kana = false, bool alnum_lead = false) {
-  ByteSet set{};
-  for (const char c : bytes) set[static_cast<unsigned char>(c)] = true;
-  if (kana) {
-    for (int c = 0xA1; c <= 0xDF; ++c) set[c] = true;
-  }
-  // Every full-width digit and letter begins with 0x82.
-  if (alnum_lead) set[0x82] = true;
-  return set;
-}
-
-// The bytes at which some rule may apply; everything between them passes unchanged.
-constexpr ByteSet kTextStops = MakeSet("<>-\n");
-constexpr ByteSet kTextStopsKana = MakeSet("<>-\n", true, false);
-constexpr ByteSet kTextStopsAlnum = MakeSet("<>-\n", false, true);
-constexpr ByteSet kTextStopsBoth = MakeSet("<>-\n", true, true);
-constexpr ByteSet kCommentStops = MakeSet("<-\n");
-constexpr ByteSet kQuotedStops = MakeSet("\"<>-\n");
-
-const ByteSet& TextStops() {
+const StopSet& TextStops() {
   const bool kana = Options.kana_to_wide != 0;
   const bool alnum = Options.digits_to_narrow != 0 || Options.letters_to_narrow != 0;
   if (kana) return alnum ? kTextStopsBoth : kTextStopsKana;
@@ -41,17 +30,33 @@ const ByteSet& TextStops() {
 // Passes bytes up to the next one in `stops` that starts a character. A trail byte can look
 // like '<' or a letter; a byte outside the lead ranges always ends a character, so only the run
 // of lead bytes in front of a candidate has to be looked at, and each byte at most once.
-void KeepUntil(LineEdit& edit, const ByteSet& stops) {
+void KeepUntil(LineEdit& edit, const StopSet& stops) {
   const std::string_view rest = edit.Rest();
   std::size_t known_start = 0;
   std::size_t p = 0;
   for (;;) {
-    while (p < rest.size() && !stops[static_cast<unsigned char>(rest[p])]) ++p;
+    p += stops.Find(rest.data() + p, rest.size() - p);
     if (p == rest.size() || IsCharBoundary(rest, known_start, p)) break;
     known_start = ++p;
   }
   edit.Keep(p);
 }
+
+using ByteSet = std::array<bool, 256>;
+
+// Inside a tag outside quotes, the bytes the plain folding loop must leave to the rules: every
+// lead byte among them, so that the loop only ever sees single-byte characters.
+constexpr ByteSet MakeTagStops(bool attributes) {
+  ByteSet set{};
+  for (const char c : std::string_view("\"<>-\n#")) set[static_cast<unsigned char>(c)] = true;
+  for (int c = 0; c < 256; ++c) set[c] = set[c] || IsLeadByte(static_cast<unsigned char>(c));
+  if (attributes) {
+    for (const char c : std::string_view("SsHhBb")) set[static_cast<unsigned char>(c)] = true;
+  }
+  return set;
+}
+constexpr ByteSet kTagStops = MakeTagStops(false);
+constexpr ByteSet kTagStopsAttributes = MakeTagStops(true);
 
 constexpr std::array<char, 256> MakeFold(bool to_upper) {
   std::array<char, 256> fold{};
@@ -206,23 +211,33 @@ Next ScanOne(LineEdit& edit, ConvState& state, ByteSink& lines) {
 }  // namespace
 
 ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
-  const ByteSet& text_stops = TextStops();
+  const StopSet& text_stops = TextStops();
+  const auto& fold = Options.upper_case ? kFoldUpper : kFoldLower;
   while (!edit.AtEnd()) {
     const unsigned char c = edit.Byte();
     if (c == '\n') break;
     if (state.in_comment) {
-      if (!Options.strip_comments && !kCommentStops[c]) {
+      if (!Options.strip_comments && !kCommentStops.Has(c)) {
         KeepUntil(edit, kCommentStops);
         continue;
       }
     } else if (!state.in_tag) {
-      if (!text_stops[c]) {
+      if (!text_stops.Has(c)) {
         KeepUntil(edit, text_stops);
         continue;
       }
-    } else if (state.quote_state == 1 && !kQuotedStops[c]) {
-      KeepUntil(edit, kQuotedStops);
-      continue;
+    } else if (state.quote_state == 1) {
+      if (!kQuotedStops.Has(c)) {
+        KeepUntil(edit, kQuotedStops);
+        continue;
+      }
+    } else {
+      const ByteSet& tag_stops =
+          (state.link_kind != 0 || Options.strip_bgcolor) ? kTagStopsAttributes : kTagStops;
+      if (!tag_stops[c]) {
+        edit.KeepFolded(tag_stops, fold);
+        continue;
+      }
     }
     const Next next = ScanOne(edit, state, lines);
     if (next == Next::kEndLine) break;

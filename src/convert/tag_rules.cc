@@ -106,10 +106,6 @@ bool TryTagRules(LineEdit& edit, ConvState& state) {
   return false;
 }
 
-bool MayStartAttribute(unsigned char c) {
-  return c == 'S' || c == 's' || c == 'H' || c == 'h' || c == 'B' || c == 'b';
-}
-
 bool TryAttributeRules(LineEdit& edit, ConvState& state) {
   if (state.link_kind != 0) {
     if (const std::size_t prefix = ReferencePrefix(edit)) {

@@ -15,6 +15,8 @@ bool TryTagRules(LineEdit& edit, ConvState& state);
 bool TryAttributeRules(LineEdit& edit, ConvState& state);
 
 // True for the bytes an attribute rule can start with, so the scan can pass all others quickly.
-bool MayStartAttribute(unsigned char c);
+inline bool MayStartAttribute(unsigned char c) {
+  return c == 'S' || c == 's' || c == 'H' || c == 'h' || c == 'B' || c == 'b';
+}
 
 }  // namespace lowtags

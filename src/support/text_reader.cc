@@ -15,9 +15,16 @@ std::size_t PieceReader::Clean(char* fresh, std::size_t n) {
   }
   char* cr = static_cast<char*>(std::memchr(fresh, '\r', n));
   if (cr == nullptr) return n;
+  // Stretches between carriage returns move down whole; text has one at every line end.
   char* out = cr;
-  for (const char* in = cr; in < fresh + n; ++in) {
-    if (*in != '\r') *out++ = *in;
+  const char* in = cr + 1;
+  const char* const end = fresh + n;
+  while (in < end) {
+    const void* next = std::memchr(in, '\r', static_cast<std::size_t>(end - in));
+    const char* stop = next != nullptr ? static_cast<const char*>(next) : end;
+    std::memmove(out, in, static_cast<std::size_t>(stop - in));
+    out += stop - in;
+    in = stop + 1;
   }
   return static_cast<std::size_t>(out - fresh);
 }
