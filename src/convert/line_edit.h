@@ -43,23 +43,26 @@ class LineEdit {
     w_ += n;
     r_ += n;
   }
-  void Step() { Keep(CharLength()); }
-  // Passes single-byte characters through `fold` up to the first byte in `stops`, which must
-  // hold every lead byte.
-  void KeepFolded(const std::array<bool, 256>& stops, const std::array<char, 256>& fold) {
-    // Locals, not members: a store through char* could alias any member, forcing reloads.
-    const char* const in = in_;
-    char* const out = out_.data();
-    std::size_t r = r_;
-    std::size_t w = w_;
-    while (r < e_) {
-      const auto c = static_cast<unsigned char>(in[r]);
-      if (stops[c]) break;
-      out[w++] = fold[c];
-      ++r;
+  void Step() {
+    if (CharLength() == 1) {
+      out_[w_++] = in_[r_++];
+    } else {
+      Keep(2);
     }
-    r_ = r;
-    w_ = w;
+  }
+  // Direct access for the scanner's tight loops, which keep the positions in registers;
+  // Commit hands them back. Nothing else may touch the edit in between.
+  struct Raw {
+    const char* in;
+    std::size_t r;
+    std::size_t e;
+    char* out;
+    std::size_t w;
+  };
+  Raw Open() { return Raw{in_, r_, e_, out_.data(), w_}; }
+  void Commit(const Raw& raw) {
+    r_ = raw.r;
+    w_ = raw.w;
   }
   // Appends converted bytes; the caller skips the bytes they replace. Every rule writes at most
   // two bytes for each byte it consumes, and the output holds twice the piece.

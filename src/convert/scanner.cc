@@ -1,10 +1,12 @@
 #include "convert/scanner.h"
 
 #include <array>
+#include <cstring>
 
 #include "convert/options.h"
 #include "convert/tag_rules.h"
 #include "convert/width_rules.h"
+#include "convert/width_tables.h"
 #include "support/byte_scan.h"
 
 namespace lowtags {
@@ -15,8 +17,10 @@ namespace {
 // full-width digit and letter begins with 0x82; half-width kana are 0xA1 to 0xDF.
 constexpr StopSet kTextStops{'<', '>', '-', '\n'};
 constexpr StopSet kTextStopsKana{{'<', '>', '-', '\n'}, 0xA1, 0xDF};
-constexpr StopSet kTextStopsAlnum{'<', '>', '-', '\n', 0x82};
-constexpr StopSet kTextStopsBoth{{'<', '>', '-', '\n', 0x82}, 0xA1, 0xDF};
+// Full-width digits and letters are 0x82 0x4F to 0x82 0x9A; the hiragana after them share the
+// lead byte and must not stop the search.
+constexpr StopSet kTextStopsAlnum = kTextStops.WithPair(0x82, 0x4F, 0x9A);
+constexpr StopSet kTextStopsBoth = kTextStopsKana.WithPair(0x82, 0x4F, 0x9A);
 constexpr StopSet kCommentStops{'<', '-', '\n'};
 constexpr StopSet kQuotedStops{'"', '<', '>', '-', '\n'};
 
@@ -101,6 +105,67 @@ void ScanInsideTag(LineEdit& edit, ConvState& state, unsigned char c) {
   edit.Put((Options.upper_case ? kFoldUpper : kFoldLower)[c]);
 }
 
+// The common shape of a tag body in one loop: letters folded, quoted values passed whole, the
+// closing '>' taken. A byte that needs more (a comment, '<', '#', a lead byte outside quotes,
+// the start of an attribute rule, a newline) goes back to the full rules.
+void PassTag(LineEdit& edit, ConvState& state, const ByteSet& stops,
+             const std::array<char, 256>& fold) {
+  LineEdit::Raw raw = edit.Open();
+  const char* const in = raw.in;
+  char* const out = raw.out;
+  std::size_t r = raw.r;
+  std::size_t w = raw.w;
+  while (r < raw.e) {
+    const auto c = static_cast<unsigned char>(in[r]);
+    if (!stops[c]) {
+      out[w++] = fold[c];
+      ++r;
+      continue;
+    }
+    if (c == '>') {
+      state.in_tag = 0;
+      state.link_kind = 0;
+      out[w++] = in[r++];
+      break;
+    }
+    if (c != '"') break;
+    out[w++] = in[r++];
+    state.quote_state = 1;
+    while (r < raw.e && !kQuotedStops.Has(static_cast<unsigned char>(in[r]))) {
+      if (IsLeadByte(in[r]) && r + 1 < raw.e) out[w++] = in[r++];
+      out[w++] = in[r++];
+    }
+    if (r == raw.e || in[r] != '"') break;
+    out[w++] = in[r++];
+    state.quote_state = -1;
+  }
+  raw.r = r;
+  raw.w = w;
+  edit.Commit(raw);
+}
+
+// A run of half-width kana under -k, each widened or merged with its voicing mark.
+void WidenKanaRun(LineEdit& edit) {
+  LineEdit::Raw raw = edit.Open();
+  while (raw.r < raw.e && IsHalfWidthKana(static_cast<unsigned char>(raw.in[raw.r]))) {
+    const auto kana = static_cast<unsigned char>(raw.in[raw.r]);
+    const unsigned char mark =
+        raw.r + 1 < raw.e ? static_cast<unsigned char>(raw.in[raw.r + 1]) : static_cast<unsigned char>(0);
+    std::string_view wide = WideKana(kana);
+    std::size_t used = 1;
+    if (mark == 0xDE || mark == 0xDF) {
+      if (const int voiced = VoicedIndex(kana, mark); voiced >= 0) {
+        wide = WideVoiced(voiced);
+        used = 2;
+      }
+    }
+    std::memcpy(raw.out + raw.w, wide.data(), 2);
+    raw.w += 2;
+    raw.r += used;
+  }
+  edit.Commit(raw);
+}
+
 // Under -j a line that opens with <P> after a joined line first ends that line.
 void ParagraphStart(const LineEdit& edit, const ConvState& state, ByteSink& lines) {
   std::size_t k = 3;
@@ -118,6 +183,8 @@ void ParagraphStart(const LineEdit& edit, const ConvState& state, ByteSink& line
 }
 
 void TrackPreformatted(const LineEdit& edit, ConvState& state) {
+  const unsigned char next = edit.Byte(1);
+  if (next != 'P' && next != 'p' && next != '/') return;
   if (edit.StartsWith("<PRE>") || edit.StartsWith("<pre>")) {
     state.in_pre = 1;
   } else if (edit.StartsWith("</PRE>") || edit.StartsWith("</pre>")) {
@@ -222,8 +289,13 @@ ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
         continue;
       }
     } else if (!state.in_tag) {
-      if (!text_stops.Has(c)) {
+      const std::string_view rest = edit.Rest();
+      if (!text_stops.StopsAt(rest.data(), 0, rest.size())) {
         KeepUntil(edit, text_stops);
+        continue;
+      }
+      if (Options.kana_to_wide && IsHalfWidthKana(c)) {
+        WidenKanaRun(edit);
         continue;
       }
     } else if (state.quote_state == 1) {
@@ -234,8 +306,8 @@ ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
     } else {
       const ByteSet& tag_stops =
           (state.link_kind != 0 || Options.strip_bgcolor) ? kTagStopsAttributes : kTagStops;
-      if (!tag_stops[c]) {
-        edit.KeepFolded(tag_stops, fold);
+      if (!tag_stops[c] || c == '"' || c == '>') {
+        PassTag(edit, state, tag_stops, fold);
         continue;
       }
     }

@@ -7,8 +7,6 @@ namespace lowtags {
 
 namespace {
 
-bool IsHalfWidthKana(unsigned char c) { return c >= 0xA1 && c <= 0xDF; }
-
 // A kana and its voicing mark merge when the pair is one of the listed voiced kana; anything
 // else, a lone mark included, widens by itself and the line grows by a byte.
 void WidenKana(LineEdit& edit, unsigned char kana) {

@@ -5,6 +5,8 @@
 
 namespace lowtags {
 
+constexpr bool IsHalfWidthKana(unsigned char c) { return c >= 0xA1 && c <= 0xDF; }
+
 // Converts the character at the position when an enabled rule takes it, else passes it;
 // either way the scan ends up after it.
 void ConvertWidthOrStep(LineEdit& edit);

@@ -27,7 +27,25 @@ class StopSet {
       for (int c = low; c <= high; ++c) table_[c] = true;
     }
   }
-  constexpr bool Has(unsigned char c) const { return table_[c]; }
+  // Also stops at `lead` when the byte after it lies in [low, high]: a full-width digit or
+  // letter, but not the hiragana that share its lead byte.
+  constexpr StopSet WithPair(unsigned char lead, unsigned char low, unsigned char high) const {
+    StopSet set = *this;
+    set.pair_lead_ = lead;
+    set.pair_low_ = low;
+    set.pair_span_ = static_cast<unsigned char>(high - low);
+    set.has_pair_ = true;
+    return set;
+  }
+  // True when the byte at p[i] (of n) stops the search.
+  constexpr bool StopsAt(const char* p, std::size_t i, std::size_t n) const {
+    const auto c = static_cast<unsigned char>(p[i]);
+    if (table_[c]) return true;
+    return has_pair_ && c == pair_lead_ && i + 1 < n &&
+           static_cast<unsigned char>(static_cast<unsigned char>(p[i + 1]) - pair_low_) <=
+               pair_span_;
+  }
+  constexpr bool Has(unsigned char c) const { return table_[c] || (has_pair_ && c == pair_lead_); }
 
   // Offset of the first byte of [p, p + n) in the set, or n. Inline, so that a set known at
   // compile time unrolls into a handful of compares.
@@ -47,11 +65,22 @@ class StopSet {
         const __m128i offset = _mm_sub_epi8(v, low);
         hit = _mm_or_si128(hit, _mm_cmpeq_epi8(_mm_subs_epu8(offset, span), _mm_setzero_si128()));
       }
+      if (has_pair_ && i + 17 <= n) {
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
+        const __m128i lead = _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(pair_lead_)));
+        const __m128i offset = _mm_sub_epi8(next, _mm_set1_epi8(static_cast<char>(pair_low_)));
+        const __m128i in_range = _mm_cmpeq_epi8(
+            _mm_subs_epu8(offset, _mm_set1_epi8(static_cast<char>(pair_span_))),
+            _mm_setzero_si128());
+        hit = _mm_or_si128(hit, _mm_and_si128(lead, in_range));
+      } else if (has_pair_) {
+        break;  // the last block is checked byte by byte
+      }
       const int mask = _mm_movemask_epi8(hit);
       if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
     }
 #endif
-    while (i < n && !table_[static_cast<unsigned char>(p[i])]) ++i;
+    while (i < n && !StopsAt(p, i, n)) ++i;
     return i;
   }
 
@@ -62,6 +91,10 @@ class StopSet {
   unsigned char low_ = 0;
   unsigned char span_ = 0;
   bool has_range_ = false;
+  unsigned char pair_lead_ = 0;
+  unsigned char pair_low_ = 0;
+  unsigned char pair_span_ = 0;
+  bool has_pair_ = false;
 };
 
 }  // namespace lowtags
