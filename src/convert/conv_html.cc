@@ -72,7 +72,7 @@ ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out,
   std::span<char> piece;
   while (input.Next(&piece)) {
     ++state.line_no;
-    edit.Reset(TextOf(piece));
+    edit.Reset(input.may_hold_nul() ? TextOf(piece) : piece);
     const ScanStatus status = ScanLine(edit, state, lines);
     if (status != ScanStatus::kLineDone) {
       ReportBracketError(out, status, path, state, edit);

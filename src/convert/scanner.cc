@@ -31,19 +31,11 @@ const StopSet& TextStops() {
   return alnum ? kTextStopsAlnum : kTextStops;
 }
 
-// Passes bytes up to the next one in `stops` that starts a character. A trail byte can look
-// like '<' or a letter; a byte outside the lead ranges always ends a character, so only the run
-// of lead bytes in front of a candidate has to be looked at, and each byte at most once.
+// Passes bytes up to the next one in `stops` that starts a character: a trail byte can look
+// like '<', a kana or a letter.
 void KeepUntil(LineEdit& edit, const StopSet& stops) {
   const std::string_view rest = edit.Rest();
-  std::size_t known_start = 0;
-  std::size_t p = 0;
-  for (;;) {
-    p += stops.Find(rest.data() + p, rest.size() - p);
-    if (p == rest.size() || IsCharBoundary(rest, known_start, p)) break;
-    known_start = ++p;
-  }
-  edit.Keep(p);
+  edit.Keep(stops.FindAtCharStart(rest.data(), rest.size()));
 }
 
 using ByteSet = std::array<bool, 256>;
@@ -61,6 +53,10 @@ constexpr ByteSet MakeTagStops(bool attributes) {
 }
 constexpr ByteSet kTagStops = MakeTagStops(false);
 constexpr ByteSet kTagStopsAttributes = MakeTagStops(true);
+
+constexpr bool IsAsciiLetter(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 constexpr std::array<char, 256> MakeFold(bool to_upper) {
   std::array<char, 256> fold{};
@@ -144,25 +140,46 @@ void PassTag(LineEdit& edit, ConvState& state, const ByteSet& stops,
   edit.Commit(raw);
 }
 
+// Each half-width kana as its two-byte full-width form, indexed by the byte.
+struct WideKanaTable {
+  std::array<std::array<char, 2>, 256> of{};
+};
+
+WideKanaTable MakeWideKanaTable() {
+  WideKanaTable t;
+  for (int c = 0xA1; c <= 0xDF; ++c) {
+    const std::string_view wide = WideKana(static_cast<unsigned char>(c));
+    t.of[c] = {wide[0], wide[1]};
+  }
+  return t;
+}
+
 // A run of half-width kana under -k, each widened or merged with its voicing mark.
 void WidenKanaRun(LineEdit& edit) {
+  static const WideKanaTable kWide = MakeWideKanaTable();
   LineEdit::Raw raw = edit.Open();
-  while (raw.r < raw.e && IsHalfWidthKana(static_cast<unsigned char>(raw.in[raw.r]))) {
-    const auto kana = static_cast<unsigned char>(raw.in[raw.r]);
-    const unsigned char mark =
-        raw.r + 1 < raw.e ? static_cast<unsigned char>(raw.in[raw.r + 1]) : static_cast<unsigned char>(0);
-    std::string_view wide = WideKana(kana);
-    std::size_t used = 1;
-    if (mark == 0xDE || mark == 0xDF) {
+  const char* const in = raw.in;
+  char* const out = raw.out;
+  std::size_t r = raw.r;
+  std::size_t w = raw.w;
+  while (r < raw.e && IsHalfWidthKana(static_cast<unsigned char>(in[r]))) {
+    const auto kana = static_cast<unsigned char>(in[r]);
+    const auto mark = static_cast<unsigned char>(r + 1 < raw.e ? in[r + 1] : '\0');
+    if ((mark == 0xDE || mark == 0xDF)) {
       if (const int voiced = VoicedIndex(kana, mark); voiced >= 0) {
-        wide = WideVoiced(voiced);
-        used = 2;
+        const std::string_view wide = WideVoiced(voiced);
+        out[w++] = wide[0];
+        out[w++] = wide[1];
+        r += 2;
+        continue;
       }
     }
-    std::memcpy(raw.out + raw.w, wide.data(), 2);
-    raw.w += 2;
-    raw.r += used;
+    out[w++] = kWide.of[kana][0];
+    out[w++] = kWide.of[kana][1];
+    ++r;
   }
+  raw.r = r;
+  raw.w = w;
   edit.Commit(raw);
 }
 
@@ -279,6 +296,9 @@ Next ScanOne(LineEdit& edit, ConvState& state, ByteSink& lines) {
 
 ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
   const StopSet& text_stops = TextStops();
+  // With none of the tag rules in force, a '<' before a letter only opens a tag.
+  const bool plain_open = !Options.strip_links && !Options.strip_img && !Options.strip_font &&
+                          !Options.strip_bgsound && !Options.flatten_links;
   const auto& fold = Options.upper_case ? kFoldUpper : kFoldLower;
   while (!edit.AtEnd()) {
     const unsigned char c = edit.Byte();
@@ -296,6 +316,14 @@ ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
       }
       if (Options.kana_to_wide && IsHalfWidthKana(c)) {
         WidenKanaRun(edit);
+        continue;
+      }
+      if (c == '<' && plain_open && IsAsciiLetter(edit.Byte(1)) && edit.Byte(1) != 'P' &&
+          edit.Byte(1) != 'p') {
+        // An ordinary start tag that no rule of the options in force can touch.
+        state.quote_state = -1;
+        state.in_tag = 1;
+        edit.Step();
         continue;
       }
     } else if (state.quote_state == 1) {

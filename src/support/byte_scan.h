@@ -47,6 +47,11 @@ class StopSet {
   }
   constexpr bool Has(unsigned char c) const { return table_[c] || (has_pair_ && c == pair_lead_); }
 
+  // Offset of the first character of [p, p + n) whose first byte stops the search, or n; p must
+  // start a character. The stop bytes other than the pair's lead must lie outside the lead
+  // ranges. Trail bytes are told apart sixty-four at a time, without walking the characters.
+  std::size_t FindAtCharStart(const char* p, std::size_t n) const;
+
   // Offset of the first byte of [p, p + n) in the set, or n. Inline, so that a set known at
   // compile time unrolls into a handful of compares.
   std::size_t Find(const char* p, std::size_t n) const {
@@ -95,6 +100,33 @@ class StopSet {
   unsigned char pair_low_ = 0;
   unsigned char pair_span_ = 0;
   bool has_pair_ = false;
+
+#if defined(__SSE2__)
+  // Bit i set where p[i] stops the search, for 16 bytes; the pair test reads p[16].
+  int Mask16(const char* p) const {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i hit = _mm_setzero_si128();
+    for (std::size_t k = 0; k < count_; ++k) {
+      hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(bytes_[k]))));
+    }
+    if (has_range_) {
+      const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8(static_cast<char>(low_)));
+      hit = _mm_or_si128(hit, _mm_cmpeq_epi8(
+                                  _mm_subs_epu8(offset, _mm_set1_epi8(static_cast<char>(span_))),
+                                  _mm_setzero_si128()));
+    }
+    if (has_pair_) {
+      const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+      const __m128i lead = _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(pair_lead_)));
+      const __m128i offset = _mm_sub_epi8(next, _mm_set1_epi8(static_cast<char>(pair_low_)));
+      const __m128i in_range = _mm_cmpeq_epi8(
+          _mm_subs_epu8(offset, _mm_set1_epi8(static_cast<char>(pair_span_))),
+          _mm_setzero_si128());
+      hit = _mm_or_si128(hit, _mm_and_si128(lead, in_range));
+    }
+    return _mm_movemask_epi8(hit);
+  }
+#endif
 };
 
 }  // namespace lowtags

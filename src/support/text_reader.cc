@@ -13,6 +13,7 @@ std::size_t PieceReader::Clean(char* fresh, std::size_t n) {
     n = static_cast<std::size_t>(static_cast<char*>(const_cast<void*>(eof)) - fresh);
     ended_ = true;
   }
+  if (!may_hold_nul_ && std::memchr(fresh, '\0', n) != nullptr) may_hold_nul_ = true;
   char* cr = static_cast<char*>(std::memchr(fresh, '\r', n));
   if (cr == nullptr) return n;
   // Stretches between carriage returns move down whole; text has one at every line end.

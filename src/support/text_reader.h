@@ -24,6 +24,8 @@ class PieceReader {
   // next call. False at the end of the text or on a read error (then error() != 0).
   bool Next(std::span<char>* piece);
   int error() const { return error_; }
+  // False when no NUL byte has been read into the pending text, so pieces need no search for one.
+  bool may_hold_nul() const { return may_hold_nul_; }
 
  private:
   // Reads until at least `want` bytes are pending or the text has ended.
@@ -37,6 +39,7 @@ class PieceReader {
   std::size_t begin_ = 0;  // first pending byte
   std::size_t end_ = 0;    // one past the last pending byte
   bool ended_ = false;     // end of file, 0x1A or error: nothing more will be read
+  bool may_hold_nul_ = false;
   int error_ = 0;
 };
 
