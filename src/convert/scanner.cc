@@ -140,23 +140,27 @@ void PassTag(LineEdit& edit, ConvState& state, const ByteSet& stops,
   edit.Commit(raw);
 }
 
-// Each half-width kana as its two-byte full-width form, indexed by the byte.
+// Each half-width kana as its two-byte full-width form, indexed by the byte, and whether a
+// voicing mark after it can merge with it (only 20 of the 63 can).
 struct WideKanaTable {
-  std::array<std::array<char, 2>, 256> of{};
+  std::array<std::array<char, 2>, 256> wide{};
+  std::array<bool, 256> voiceable{};
 };
 
 WideKanaTable MakeWideKanaTable() {
   WideKanaTable t;
   for (int c = 0xA1; c <= 0xDF; ++c) {
-    const std::string_view wide = WideKana(static_cast<unsigned char>(c));
-    t.of[c] = {wide[0], wide[1]};
+    const auto kana = static_cast<unsigned char>(c);
+    const std::string_view wide = WideKana(kana);
+    t.wide[c] = {wide[0], wide[1]};
+    t.voiceable[c] = VoicedIndex(kana, 0xDE) >= 0 || VoicedIndex(kana, 0xDF) >= 0;
   }
   return t;
 }
 
 // A run of half-width kana under -k, each widened or merged with its voicing mark.
 void WidenKanaRun(LineEdit& edit) {
-  static const WideKanaTable kWide = MakeWideKanaTable();
+  static const WideKanaTable kTable = MakeWideKanaTable();
   LineEdit::Raw raw = edit.Open();
   const char* const in = raw.in;
   char* const out = raw.out;
@@ -164,18 +168,17 @@ void WidenKanaRun(LineEdit& edit) {
   std::size_t w = raw.w;
   while (r < raw.e && IsHalfWidthKana(static_cast<unsigned char>(in[r]))) {
     const auto kana = static_cast<unsigned char>(in[r]);
-    const auto mark = static_cast<unsigned char>(r + 1 < raw.e ? in[r + 1] : '\0');
-    if ((mark == 0xDE || mark == 0xDF)) {
+    if (kTable.voiceable[kana] && r + 1 < raw.e) {
+      const auto mark = static_cast<unsigned char>(in[r + 1]);
       if (const int voiced = VoicedIndex(kana, mark); voiced >= 0) {
-        const std::string_view wide = WideVoiced(voiced);
-        out[w++] = wide[0];
-        out[w++] = wide[1];
+        std::memcpy(out + w, WideVoiced(voiced).data(), 2);
+        w += 2;
         r += 2;
         continue;
       }
     }
-    out[w++] = kWide.of[kana][0];
-    out[w++] = kWide.of[kana][1];
+    std::memcpy(out + w, kTable.wide[kana].data(), 2);
+    w += 2;
     ++r;
   }
   raw.r = r;
