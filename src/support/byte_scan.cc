@@ -20,29 +20,21 @@ int LeadMask16(const char* p) {
   return _mm_movemask_epi8(_mm_or_si128(in_low, in_high));
 }
 
-std::uint64_t Mask64(int m0, int m1, int m2, int m3) {
-  return static_cast<std::uint64_t>(static_cast<std::uint16_t>(m0)) |
-         static_cast<std::uint64_t>(static_cast<std::uint16_t>(m1)) << 16 |
-         static_cast<std::uint64_t>(static_cast<std::uint16_t>(m2)) << 32 |
-         static_cast<std::uint64_t>(static_cast<std::uint16_t>(m3)) << 48;
-}
 #endif
 
-// Which lead bytes of a 64-byte block start a character. Lead bytes pair up from the start of
+// Which lead bytes of a 16-byte block start a character. Lead bytes pair up from the start of
 // each run of them, as escapes do: a run that begins at an even bit covers its even bits, one
 // that begins at an odd bit its odd bits. `trail_first` says that bit 0 ends a character begun
 // in the block before.
-std::uint64_t LeadStarts(std::uint64_t leads, bool trail_first) {
-  constexpr std::uint64_t kEven = 0x5555555555555555ULL;
-  std::uint64_t starts = leads & ~(leads << 1);
-  std::uint64_t even_starts = starts & kEven;
-  if (trail_first && (leads & 1)) even_starts &= ~std::uint64_t{1};  // bit 0 is a trail
+std::uint32_t LeadStarts(std::uint32_t leads, bool trail_first) {
+  constexpr std::uint32_t kEven = 0x5555;
+  const std::uint32_t starts = leads & ~(leads << 1);
+  std::uint32_t even_starts = starts & kEven;
+  if (trail_first) even_starts &= ~1u;  // bit 0 ends a character: its run starts at bit 1
   // Adding a run's first bit clears the run; what was cleared belongs to an even-started run.
-  const std::uint64_t even_runs = leads & ~(leads + even_starts);
-  const std::uint64_t odd_runs = leads & ~even_runs;
-  std::uint64_t result = (even_runs & kEven) | (odd_runs & ~kEven);
-  if (trail_first) result &= ~std::uint64_t{1};
-  return result;
+  const std::uint32_t even_runs = leads & ~(leads + even_starts);
+  const std::uint32_t odd_runs = leads & ~even_runs;
+  return ((even_runs & kEven) | (odd_runs & ~kEven & 0xFFFF)) & ~(trail_first ? 1u : 0u);
 }
 
 }  // namespace
@@ -52,18 +44,16 @@ std::size_t StopSet::FindAtCharStart(const char* p, std::size_t n) const {
   bool trail_first = false;
 #if defined(__SSE2__)
   // The pair test reads one byte past each block.
-  for (; i + 65 <= n; i += 64) {
-    const char* b = p + i;
-    const std::uint64_t stops = Mask64(Mask16(b), Mask16(b + 16), Mask16(b + 32), Mask16(b + 48));
-    const std::uint64_t leads =
-        Mask64(LeadMask16(b), LeadMask16(b + 16), LeadMask16(b + 32), LeadMask16(b + 48));
-    const std::uint64_t starts = LeadStarts(leads, trail_first);
+  for (; i + 17 <= n; i += 16) {
+    const auto stops = static_cast<std::uint32_t>(Mask16(p + i));
+    const auto leads = static_cast<std::uint32_t>(LeadMask16(p + i));
+    const std::uint32_t starts = LeadStarts(leads, trail_first);
     // A byte outside the lead ranges is a trail when a starting lead byte stands before it.
-    std::uint64_t trails = (starts << 1) & ~leads;
+    std::uint32_t trails = (starts << 1) & ~leads;
     if (trail_first && !(leads & 1)) trails |= 1;
-    const std::uint64_t found = (stops & ~leads & ~trails) | (stops & starts);
-    if (found != 0) return i + static_cast<std::size_t>(__builtin_ctzll(found));
-    trail_first = (starts >> 63) != 0;
+    const std::uint32_t found = ((stops & ~leads & ~trails) | (stops & starts)) & 0xFFFF;
+    if (found != 0) return i + static_cast<std::size_t>(__builtin_ctz(found));
+    trail_first = ((starts >> 15) & 1) != 0;
   }
 #endif
   if (trail_first) ++i;
