@@ -38,6 +38,21 @@ void KeepUntil(LineEdit& edit, const StopSet& stops) {
   edit.Keep(stops.FindAtCharStart(rest.data(), rest.size()));
 }
 
+// The same for sets of ASCII bytes below 0x40, which well-formed text never has as trail bytes:
+// a plain byte search, and a look at the lead bytes just before a hit. Each byte is looked at
+// once more at most.
+void KeepUntilAscii(LineEdit& edit, const StopSet& stops) {
+  const std::string_view rest = edit.Rest();
+  std::size_t known_start = 0;
+  std::size_t p = 0;
+  for (;;) {
+    p += stops.Find(rest.data() + p, rest.size() - p);
+    if (p == rest.size() || IsCharBoundary(rest, known_start, p)) break;
+    known_start = ++p;
+  }
+  edit.Keep(p);
+}
+
 using ByteSet = std::array<bool, 256>;
 
 // Inside a tag outside quotes, the bytes the plain folding loop must leave to the rules: every
@@ -299,6 +314,8 @@ Next ScanOne(LineEdit& edit, ConvState& state, ByteSink& lines) {
 
 ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
   const StopSet& text_stops = TextStops();
+  const bool wide_text =
+      Options.kana_to_wide || Options.digits_to_narrow || Options.letters_to_narrow;
   // With none of the tag rules in force, a '<' before a letter only opens a tag.
   const bool plain_open = !Options.strip_links && !Options.strip_img && !Options.strip_font &&
                           !Options.strip_bgsound && !Options.flatten_links;
@@ -308,13 +325,17 @@ ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
     if (c == '\n') break;
     if (state.in_comment) {
       if (!Options.strip_comments && !kCommentStops.Has(c)) {
-        KeepUntil(edit, kCommentStops);
+        KeepUntilAscii(edit, kCommentStops);
         continue;
       }
     } else if (!state.in_tag) {
       const std::string_view rest = edit.Rest();
       if (!text_stops.StopsAt(rest.data(), 0, rest.size())) {
-        KeepUntil(edit, text_stops);
+        if (wide_text) {
+          KeepUntil(edit, text_stops);
+        } else {
+          KeepUntilAscii(edit, text_stops);
+        }
         continue;
       }
       if (Options.kana_to_wide && IsHalfWidthKana(c)) {
@@ -331,7 +352,7 @@ ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
       }
     } else if (state.quote_state == 1) {
       if (!kQuotedStops.Has(c)) {
-        KeepUntil(edit, kQuotedStops);
+        KeepUntilAscii(edit, kQuotedStops);
         continue;
       }
     } else {

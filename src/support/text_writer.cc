@@ -20,6 +20,27 @@ void TextWriter::Put(const char* bytes, std::size_t n) {
 
 void TextWriter::Write(std::string_view bytes) {
   if (error_ != 0) return;
+  // A short write goes straight into the buffer, newlines widened on the way: room for twice
+  // its bytes covers a text made only of newlines.
+  if (bytes.size() <= buffer_.size() / 2) {
+    if (buffer_.size() - used_ < 2 * bytes.size()) Flush();
+    if (error_ != 0) return;
+    char* out = buffer_.data() + used_;
+    const char* p = bytes.data();
+    const char* const end = p + bytes.size();
+    while (p < end) {
+      const void* nl = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+      const char* stop = nl ? static_cast<const char*>(nl) : end;
+      std::memcpy(out, p, static_cast<std::size_t>(stop - p));
+      out += stop - p;
+      if (stop == end) break;
+      *out++ = '\r';
+      *out++ = '\n';
+      p = stop + 1;
+    }
+    used_ = static_cast<std::size_t>(out - buffer_.data());
+    return;
+  }
   const char* p = bytes.data();
   const char* const end = p + bytes.size();
   while (p < end) {
