@@ -26,7 +26,7 @@ namespace lowtags::bench {
 namespace {
 
 // Bump whenever any corpus changes byte-wise; bench/run regenerates on a change.
-constexpr std::string_view kVersion = "gen_corpus 1";
+constexpr std::string_view kVersion = "gen_corpus 2";
 
 // A line longer than this reaches the converter in pieces of about this size.
 constexpr std::size_t kPiece = 9999;
@@ -804,6 +804,10 @@ void generate_all(const std::filesystem::path& dir, const Sizes& sizes) {
   const std::uint64_t path = bytes_of(sizes.path_mb);
   generate(dir, "path-a.htm", path,
            [](Writer& o, std::uint64_t t) { write_repeated(o, t, "<A>"); });
+  generate(dir, "path-enda.htm", path,
+           [](Writer& o, std::uint64_t t) { write_repeated(o, t, "</A>"); });
+  generate(dir, "path-font.htm", path,
+           [](Writer& o, std::uint64_t t) { write_repeated(o, t, "<FONT>"); });
   generate(dir, "path-comment.htm", path,
            [](Writer& o, std::uint64_t t) { write_repeated(o, t, "<!---->"); });
   generate(dir, "path-kana.htm", path,  // ｱｲｳｴｵ
@@ -813,8 +817,8 @@ void generate_all(const std::filesystem::path& dir, const Sizes& sizes) {
 constexpr std::string_view kUsage =
     "usage: gen_corpus [--mix-mb N] [--long-mb N] [--dense-mb N] [--path-mb N] DIR\n"
     "       gen_corpus --version\n"
-    "Writes mix.htm, long.htm, dense.htm, path-a.htm, path-comment.htm and\n"
-    "path-kana.htm into DIR. Sizes are in MB of 1,000,000 bytes (fractions allowed;\n"
+    "Writes mix.htm, long.htm, dense.htm, path-a.htm, path-enda.htm, path-font.htm,\n"
+    "path-comment.htm and path-kana.htm into DIR. Sizes are in MB of 1,000,000 bytes (fractions allowed;\n"
     "defaults 100, 20, 20 and 10 per pathological file).\n";
 
 double parse_mb(std::string_view flag, const char* text) {
