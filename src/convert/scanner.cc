@@ -41,12 +41,13 @@ void KeepUntil(LineEdit& edit, const StopSet& stops) {
 // The same for sets of ASCII bytes below 0x40, which well-formed text never has as trail bytes:
 // a plain byte search, and a look at the lead bytes just before a hit. Each byte is looked at
 // once more at most.
-void KeepUntilAscii(LineEdit& edit, const StopSet& stops) {
+template <char... kStops>
+void KeepUntilAscii(LineEdit& edit) {
   const std::string_view rest = edit.Rest();
   std::size_t known_start = 0;
   std::size_t p = 0;
   for (;;) {
-    p += stops.Find(rest.data() + p, rest.size() - p);
+    p += FindAnyOf<kStops...>(rest.data() + p, rest.size() - p);
     if (p == rest.size() || IsCharBoundary(rest, known_start, p)) break;
     known_start = ++p;
   }
@@ -325,7 +326,7 @@ ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
     if (c == '\n') break;
     if (state.in_comment) {
       if (!Options.strip_comments && !kCommentStops.Has(c)) {
-        KeepUntilAscii(edit, kCommentStops);
+        KeepUntilAscii<'<', '-', '\n'>(edit);
         continue;
       }
     } else if (!state.in_tag) {
@@ -334,7 +335,7 @@ ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
         if (wide_text) {
           KeepUntil(edit, text_stops);
         } else {
-          KeepUntilAscii(edit, text_stops);
+          KeepUntilAscii<'<', '>', '-', '\n'>(edit);
         }
         continue;
       }
@@ -352,7 +353,7 @@ ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
       }
     } else if (state.quote_state == 1) {
       if (!kQuotedStops.Has(c)) {
-        KeepUntilAscii(edit, kQuotedStops);
+        KeepUntilAscii<'"', '<', '>', '-', '\n'>(edit);
         continue;
       }
     } else {
