@@ -249,7 +249,7 @@ void FinishLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
 
 enum class Next { kContinue, kEndLine, kSecondOpen, kStrayClose };
 
-// Rules 1 to 3: comments, before any tag logic.
+// Comments come before any tag logic: "<!--" opens one even inside a tag.
 bool ScanComment(LineEdit& edit, ConvState& state, unsigned char c, Next* next) {
   const bool strip = Options.strip_comments != 0;
   *next = Next::kContinue;
