@@ -11,7 +11,8 @@ namespace {
 
 // Matching is by exact byte prefixes in the two listed forms only: <Img> and bgColor= are not
 // recognised, and nothing after a prefix is looked at, so -f takes <ADDRESS> and <abbr> too.
-bool StartsWithEither(const LineEdit& edit, std::string_view upper, std::string_view lower) {
+inline bool StartsWithEither(const LineEdit& edit, std::string_view upper,
+                             std::string_view lower) {
   return edit.StartsWith(upper) || edit.StartsWith(lower);
 }
 
@@ -33,21 +34,43 @@ Removal DeleteEndTag(LineEdit& edit, ConvState& state, std::size_t length) {
   return Removal::kDeleted;
 }
 
-// The prefixes exclude one another, so the first that matches decides; a matching tag without
-// its '>' on the line stops the removals there.
+// The prefixes exclude one another (the byte after '<' tells them apart), so the first that
+// matches decides; a matching tag without its '>' on the line stops the removals there.
 Removal TryRemovals(LineEdit& edit, ConvState& state) {
   const OptionSet& o = Options;
-  if (o.strip_links && StartsWithEither(edit, "<A", "<a")) return DeleteThroughClose(edit, state);
-  if (o.strip_links && StartsWithEither(edit, "</a>", "</A>")) return DeleteEndTag(edit, state, 4);
-  if (o.strip_img && StartsWithEither(edit, "<IMG", "<img")) return DeleteThroughClose(edit, state);
-  if (o.strip_font && StartsWithEither(edit, "<FONT", "<font")) {
-    return DeleteThroughClose(edit, state);
-  }
-  if (o.strip_bgsound && StartsWithEither(edit, "<BGSOUND", "<bgsound")) {
-    return DeleteThroughClose(edit, state);
-  }
-  if (o.strip_font && StartsWithEither(edit, "</FONT>", "</font>")) {
-    return DeleteEndTag(edit, state, 7);
+  switch (edit.Byte(1)) {
+    case 'A':
+    case 'a':
+      if (o.strip_links) return DeleteThroughClose(edit, state);
+      break;
+    case '/':
+      if (o.strip_links && StartsWithEither(edit, "</a>", "</A>")) {
+        return DeleteEndTag(edit, state, 4);
+      }
+      if (o.strip_font && StartsWithEither(edit, "</FONT>", "</font>")) {
+        return DeleteEndTag(edit, state, 7);
+      }
+      break;
+    case 'I':
+    case 'i':
+      if (o.strip_img && StartsWithEither(edit, "<IMG", "<img")) {
+        return DeleteThroughClose(edit, state);
+      }
+      break;
+    case 'F':
+    case 'f':
+      if (o.strip_font && StartsWithEither(edit, "<FONT", "<font")) {
+        return DeleteThroughClose(edit, state);
+      }
+      break;
+    case 'B':
+    case 'b':
+      if (o.strip_bgsound && StartsWithEither(edit, "<BGSOUND", "<bgsound")) {
+        return DeleteThroughClose(edit, state);
+      }
+      break;
+    default:
+      break;
   }
   return Removal::kKept;
 }
