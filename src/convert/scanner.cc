@@ -180,11 +180,14 @@ void WidenKanaRun(LineEdit& edit) {
   LineEdit::Raw raw = edit.Open();
   const char* const in = raw.in;
   char* const out = raw.out;
+  const WideKanaTable& table = kTable;
+  const std::size_t e = raw.e;
   std::size_t r = raw.r;
   std::size_t w = raw.w;
-  while (r < raw.e && IsHalfWidthKana(static_cast<unsigned char>(in[r]))) {
+  while (r < e) {
     const auto kana = static_cast<unsigned char>(in[r]);
-    if (kTable.voiceable[kana] && r + 1 < raw.e) {
+    if (!IsHalfWidthKana(kana)) break;
+    if (table.voiceable[kana] && r + 1 < e) {
       const auto mark = static_cast<unsigned char>(in[r + 1]);
       if (const int voiced = VoicedIndex(kana, mark); voiced >= 0) {
         std::memcpy(out + w, WideVoiced(voiced).data(), 2);
@@ -193,7 +196,7 @@ void WidenKanaRun(LineEdit& edit) {
         continue;
       }
     }
-    std::memcpy(out + w, kTable.wide[kana].data(), 2);
+    std::memcpy(out + w, table.wide[kana].data(), 2);
     w += 2;
     ++r;
   }
