@@ -1,5 +1,5 @@
-// Finding the next byte of a small set in a block, sixteen bytes at a time where the processor
-// allows. The scanner spends most of its time here, passing text in which no rule can apply.
+// Finding the next byte of a small set, sixteen bytes at a time where the processor allows. The
+// scanner spends most of its time here, passing text in which no rule can apply.
 #pragma once
 
 #include <array>
@@ -52,45 +52,8 @@ class StopSet {
 
   // Offset of the first character of [p, p + n) whose first byte stops the search, or n; p must
   // start a character. The stop bytes other than the pair's lead must lie outside the lead
-  // ranges. Trail bytes are told apart sixty-four at a time, without walking the characters.
+  // ranges. Trail bytes are told apart sixteen at a time, without walking the characters.
   std::size_t FindAtCharStart(const char* p, std::size_t n) const;
-
-  // Offset of the first byte of [p, p + n) in the set, or n. Inline, so that a set known at
-  // compile time unrolls into a handful of compares.
-  std::size_t Find(const char* p, std::size_t n) const {
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i low = _mm_set1_epi8(static_cast<char>(low_));
-    const __m128i span = _mm_set1_epi8(static_cast<char>(span_));
-    for (; i + 16 <= n; i += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      __m128i hit = _mm_setzero_si128();
-      for (std::size_t k = 0; k < count_; ++k) {
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(bytes_[k]))));
-      }
-      if (has_range_) {
-        // Unsigned v - low <= span: the saturating difference from span is then zero.
-        const __m128i offset = _mm_sub_epi8(v, low);
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(_mm_subs_epu8(offset, span), _mm_setzero_si128()));
-      }
-      if (has_pair_ && i + 17 <= n) {
-        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
-        const __m128i lead = _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(pair_lead_)));
-        const __m128i offset = _mm_sub_epi8(next, _mm_set1_epi8(static_cast<char>(pair_low_)));
-        const __m128i in_range = _mm_cmpeq_epi8(
-            _mm_subs_epu8(offset, _mm_set1_epi8(static_cast<char>(pair_span_))),
-            _mm_setzero_si128());
-        hit = _mm_or_si128(hit, _mm_and_si128(lead, in_range));
-      } else if (has_pair_) {
-        break;  // the last block is checked byte by byte
-      }
-      const int mask = _mm_movemask_epi8(hit);
-      if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-    }
-#endif
-    while (i < n && !StopsAt(p, i, n)) ++i;
-    return i;
-  }
 
  private:
   std::array<bool, 256> table_{};

@@ -55,11 +55,15 @@ TEST(StopSetTest, CharacterStartSearchAgreesWithAWalk) {
   }
 }
 
-TEST(StopSetTest, ByteSearchFindsTheFirstByte) {
-  const StopSet set{{'<', '\n'}, 0xA1, 0xDF};
-  const std::string text = std::string(40, 'x') + "\xB1" + "<";
-  EXPECT_EQ(set.Find(text.data(), text.size()), 40u);
-  EXPECT_EQ(set.Find(text.data(), 40), 40u);
+TEST(FindAnyOfTest, FindsTheFirstOfItsBytesInEveryPosition) {
+  for (std::size_t length = 0; length < 40; ++length) {
+    for (std::size_t at = 0; at <= length; ++at) {
+      std::string text(length, 'x');
+      if (at < length) text[at] = '-';
+      if (at + 1 < length) text[at + 1] = '<';
+      EXPECT_EQ((FindAnyOf<'<', '-'>(text.data(), text.size())), at) << length << " " << at;
+    }
+  }
 }
 
 }  // namespace
