@@ -2,58 +2,88 @@
 
 #include <cstring>
 
+#include "support/byte_scan.h"
 #include "support/sjis.h"
 
 namespace lowtags {
 
 PieceReader::PieceReader(Disk& disk, int fd) : disk_(disk), fd_(fd), buffer_(kBlock) {}
 
-std::size_t PieceReader::Clean(char* fresh, std::size_t n) {
-  if (const void* eof = std::memchr(fresh, 0x1A, n)) {
-    n = static_cast<std::size_t>(static_cast<char*>(const_cast<void*>(eof)) - fresh);
+bool PieceReader::ReadMore() {
+  if (ended_) return false;
+  if (begin_ > 0 && buffer_.size() - end_ < kPiece + 2) {
+    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    clean_end_ = clean_end_ > begin_ ? clean_end_ - begin_ : 0;
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  std::size_t got = 0;
+  const int rc = disk_.Read(fd_, buffer_.data() + end_, buffer_.size() - end_, &got);
+  if (rc != 0 || got == 0) {
+    error_ = rc;
+    ended_ = true;
+    return false;
+  }
+  char* fresh = buffer_.data() + end_;
+  if (const void* eof = std::memchr(fresh, 0x1A, got)) {
+    got = static_cast<std::size_t>(static_cast<const char*>(eof) - fresh);
     ended_ = true;
   }
-  if (!may_hold_nul_ && std::memchr(fresh, '\0', n) != nullptr) may_hold_nul_ = true;
-  char* cr = static_cast<char*>(std::memchr(fresh, '\r', n));
-  if (cr == nullptr) return n;
-  // Stretches between carriage returns move down whole; text has one at every line end.
-  char* out = cr;
-  const char* in = cr + 1;
-  const char* const end = fresh + n;
-  while (in < end) {
-    const void* next = std::memchr(in, '\r', static_cast<std::size_t>(end - in));
-    const char* stop = next != nullptr ? static_cast<const char*>(next) : end;
-    std::memmove(out, in, static_cast<std::size_t>(stop - in));
-    out += stop - in;
-    in = stop + 1;
-  }
-  return static_cast<std::size_t>(out - fresh);
+  if (!may_hold_nul_ && std::memchr(fresh, '\0', got) != nullptr) may_hold_nul_ = true;
+  end_ += got;
+  return true;
 }
 
-void PieceReader::Fill(std::size_t want) {
-  while (!ended_ && end_ - begin_ < want) {
-    if (begin_ > 0 && buffer_.size() - end_ < want) {
-      std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-      end_ -= begin_;
-      begin_ = 0;
+void PieceReader::DropCarriageReturns() {
+  if (clean_end_ < begin_) clean_end_ = begin_;
+  char* const base = buffer_.data();
+  char* cr = static_cast<char*>(std::memchr(base + clean_end_, '\r', end_ - clean_end_));
+  if (cr != nullptr) {
+    // Stretches between carriage returns move down whole.
+    char* out = cr;
+    const char* in = cr + 1;
+    const char* const end = base + end_;
+    while (in < end) {
+      const void* next = std::memchr(in, '\r', static_cast<std::size_t>(end - in));
+      const char* stop = next != nullptr ? static_cast<const char*>(next) : end;
+      std::memmove(out, in, static_cast<std::size_t>(stop - in));
+      out += stop - in;
+      in = stop + 1;
     }
-    std::size_t got = 0;
-    const int rc = disk_.Read(fd_, buffer_.data() + end_, buffer_.size() - end_, &got);
-    if (rc != 0) {
-      error_ = rc;
-      ended_ = true;
-      return;
-    }
-    if (got == 0) {
-      ended_ = true;
-      return;
-    }
-    end_ += Clean(buffer_.data() + end_, got);
+    end_ = static_cast<std::size_t>(out - base);
   }
+  clean_end_ = end_;
+}
+
+bool PieceReader::NextLine(std::span<char>* piece) {
+  char* start = buffer_.data() + begin_;
+  const std::size_t pending = end_ - begin_;
+  const std::size_t window = pending < kPiece ? pending : kPiece;
+  const std::size_t k = FindAnyOf<'\r', '\n'>(start, window);
+  if (k == window) return false;
+  if (start[k] == '\n') {
+    *piece = std::span<char>(start, k + 1);
+    begin_ += k + 1;
+    return true;
+  }
+  // CR LF, the common line end: the CR becomes the newline and the LF is passed over.
+  if (k + 1 < pending && start[k + 1] == '\n') {
+    start[k] = '\n';
+    *piece = std::span<char>(start, k + 1);
+    begin_ += k + 2;
+    return true;
+  }
+  return false;
 }
 
 bool PieceReader::Next(std::span<char>* piece) {
-  Fill(kPiece + 1);
+  while (end_ - begin_ < kPiece + 2 && ReadMore()) {
+  }
+  // Most lines end within a piece in the buffer as read: no bytes need to move.
+  if (NextLine(piece)) return true;
+  // Otherwise carriage returns go first, then the piece is cut from clean text.
+  DropCarriageReturns();
+  while (end_ - begin_ < kPiece + 1 && ReadMore()) DropCarriageReturns();
   const std::size_t pending = end_ - begin_;
   if (pending == 0) return false;
   char* start = buffer_.data() + begin_;

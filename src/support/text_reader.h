@@ -28,16 +28,19 @@ class PieceReader {
   bool may_hold_nul() const { return may_hold_nul_; }
 
  private:
-  // Reads until at least `want` bytes are pending or the text has ended.
-  void Fill(std::size_t want);
-  // Drops CR bytes from fresh input and stops the text at a 0x1A byte.
-  std::size_t Clean(char* fresh, std::size_t n);
+  // Appends one read to the buffer, the text cut at a 0x1A byte; false once nothing more comes.
+  bool ReadMore();
+  // Removes the carriage returns from the pending bytes not yet cleaned.
+  void DropCarriageReturns();
+  // The next piece when it is a whole line ending in LF or CR LF within reach; false otherwise.
+  bool NextLine(std::span<char>* piece);
 
   Disk& disk_;
   int fd_;
   std::vector<char> buffer_;
   std::size_t begin_ = 0;  // first pending byte
   std::size_t end_ = 0;    // one past the last pending byte
+  std::size_t clean_end_ = 0;  // pending bytes before this hold no carriage return
   bool ended_ = false;     // end of file, 0x1A or error: nothing more will be read
   bool may_hold_nul_ = false;
   int error_ = 0;
