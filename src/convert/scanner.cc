@@ -247,7 +247,8 @@ void FinishLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
   } else {
     edit.Keep(edit.Rest().size());
   }
-  lines.Write(edit.Converted());
+  // A piece ends after its first newline, and no rule makes one: only the last byte can be.
+  lines.WriteLine(edit.Converted());
 }
 
 enum class Next { kContinue, kEndLine, kSecondOpen, kStrayClose };

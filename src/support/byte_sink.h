@@ -10,6 +10,9 @@ class ByteSink {
   virtual ~ByteSink() = default;
   // Takes the bytes as they are; line-end translation is the sink's own business.
   virtual void Write(std::string_view bytes) = 0;
+  // The same for a converted line, whose only newline, if any, is its last byte; a sink may
+  // use that to skip a search.
+  virtual void WriteLine(std::string_view line) { Write(line); }
 };
 
 }  // namespace lowtags

@@ -53,6 +53,26 @@ void TextWriter::Write(std::string_view bytes) {
   }
 }
 
+void TextWriter::WriteLine(std::string_view line) {
+  if (line.size() > buffer_.size() / 2) {
+    Write(line);
+    return;
+  }
+  if (error_ != 0) return;
+  if (buffer_.size() - used_ < line.size() + 1) Flush();
+  if (error_ != 0) return;
+  const bool ends_line = !line.empty() && line.back() == '\n';
+  const std::size_t text = line.size() - (ends_line ? 1 : 0);
+  char* out = buffer_.data() + used_;
+  std::memcpy(out, line.data(), text);
+  used_ += text;
+  if (ends_line) {
+    out[text] = '\r';
+    out[text + 1] = '\n';
+    used_ += 2;
+  }
+}
+
 int TextWriter::Flush() {
   if (error_ == 0 && used_ > 0) error_ = disk_.Write(fd_, buffer_.data(), used_);
   used_ = 0;
