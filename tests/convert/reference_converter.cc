@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 #include <vector>
 
@@ -179,12 +180,20 @@ bool Scanner::Scan() {
   while (At(p) != '\n' && At(p) != '\0') {
     if (Starts(p, "<!--")) {
       st_.in_comment = 1;
-      if (opt_.strip_comments) Delete(p, 4); else p += 4;
+      if (opt_.strip_comments) {
+        Delete(p, 4);
+      } else {
+        p += 4;
+      }
       continue;
     }
     if (Starts(p, "-->")) {
       st_.in_comment = 0;
-      if (opt_.strip_comments) Delete(p, 3); else p += 3;
+      if (opt_.strip_comments) {
+        Delete(p, 3);
+      } else {
+        p += 3;
+      }
       continue;
     }
     if (st_.in_comment) {
@@ -462,6 +471,15 @@ class MemoryDisk : public Disk {
   std::size_t at_ = 0;
 };
 
+// The flag of each letter of kOptionLetters, in the same order.
+constexpr std::int32_t OptionSet::*kFlags[] = {
+    &OptionSet::letters_to_narrow, &OptionSet::strip_bgcolor,   &OptionSet::upper_case,
+    &OptionSet::strip_links,       &OptionSet::ignore_brackets, &OptionSet::join_lines,
+    &OptionSet::kana_to_wide,      &OptionSet::strip_img,       &OptionSet::digits_to_narrow,
+    &OptionSet::strip_font,        &OptionSet::strip_comments,  &OptionSet::strip_bgsound,
+    &OptionSet::flatten_links};
+static_assert(std::size(kFlags) == kOptionLetters.size());
+
 class StringSink : public ByteSink {
  public:
   void Write(std::string_view bytes) override { text.append(bytes); }
@@ -501,35 +519,17 @@ std::string ProductionConvert(const OptionSet& options, std::string_view file_by
 OptionSet OptionsFromLetters(std::string_view letters) {
   OptionSet o;
   for (char c : letters) {
-    switch (c) {
-      case 'a': o.letters_to_narrow = 1; break;
-      case 'b': o.strip_bgcolor = 1; break;
-      case 'c': o.upper_case = 1; break;
-      case 'f': o.strip_links = 1; break;
-      case 'i': o.ignore_brackets = 1; break;
-      case 'j': o.join_lines = 1; break;
-      case 'k': o.kana_to_wide = 1; break;
-      case 'm': o.strip_img = 1; break;
-      case 'n': o.digits_to_narrow = 1; break;
-      case 'o': o.strip_font = 1; break;
-      case 'r': o.strip_comments = 1; break;
-      case 's': o.strip_bgsound = 1; break;
-      case 'u': o.flatten_links = 1; break;
-      default: throw std::invalid_argument("option letter");
-    }
+    const std::size_t i = kOptionLetters.find(c);
+    if (i == npos) throw std::invalid_argument("option letter");
+    o.*kFlags[i] = 1;
   }
   return o;
 }
 
 std::string LettersOf(const OptionSet& o) {
-  const std::int32_t flags[] = {o.letters_to_narrow, o.strip_bgcolor,    o.upper_case,
-                                o.strip_links,       o.ignore_brackets,  o.join_lines,
-                                o.kana_to_wide,      o.strip_img,        o.digits_to_narrow,
-                                o.strip_font,        o.strip_comments,   o.strip_bgsound,
-                                o.flatten_links};
   std::string letters;
   for (std::size_t i = 0; i < kOptionLetters.size(); ++i) {
-    if (flags[i] != 0) letters.push_back(kOptionLetters[i]);
+    if (o.*kFlags[i] != 0) letters.push_back(kOptionLetters[i]);
   }
   return letters;
 }

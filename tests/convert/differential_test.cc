@@ -1,0 +1,573 @@
+// conv_html against the literal reference converter on random HTML-ish Shift_JIS text, for many
+// option sets per input. A difference is shrunk (options first, then chunks of the input) and
+// printed as a C string ready to become a regression case.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "convert/reference_converter.h"
+
+namespace lowtags::reference {
+namespace {
+
+using Rng = std::mt19937;
+
+std::size_t Uniform(Rng& rng, std::size_t lo, std::size_t hi) {
+  return std::uniform_int_distribution<std::size_t>(lo, hi)(rng);
+}
+bool Chance(Rng& rng, double p) { return std::bernoulli_distribution(p)(rng); }
+template <typename T, std::size_t N>
+const T& Pick(Rng& rng, const T (&items)[N]) {
+  return items[Uniform(rng, 0, N - 1)];
+}
+char Byte(std::size_t v) { return static_cast<char>(static_cast<unsigned char>(v)); }
+
+// ---------------------------------------------------------------------------------------------
+// Input grammar.
+
+// clang-format off
+constexpr std::string_view kTags[] = {
+    "<A HREF=\"a/b/c.htm\">", "<a href=x>", "<a href=\"../d/e.htm\">", "<A NAME=\"y\">",
+    "<A HREF=\"/top.htm\">", "<A HREF=\"dir/\">", "<A HREF=\"d/x.htm\" TARGET=\"a/b\">",
+    "<A HREF=dir/x.htm>", "<A HREF=#Top>", "<a href=\"x#Frag\">", "</a>", "</A>", "</A >",
+    "<IMG SRC=\"../i/p.gif\">", "<img lowsrc=\"d/e\">", "<Img Src=\"A/B\">",
+    "<IMG ALT=\"a>b\" SRC=\"x.gif\">", "<IMG\n", "SRC=\"A/B.GIF\">", "<FONT SIZE=2>",
+    "<font color=#FF00aa>", "<FONT COLOR=\"#Ab\">", "</FONT>", "</font>", "</Font>",
+    "<BGSOUND SRC=\"x/y\">", "<bgsound src=\"s/t.mid\" loop=2>", "<FRAMESET COLS=\"a/b\">",
+    "<frameset>", "<frameset src=\"f/g.htm\">", "<FRAMESET SRC=\"f/g\">",
+    "<FRAME SRC=\"a/b.htm\">", "<AREA HREF=\"m/x\">", "<ADDRESS>", "<abbr>",
+    "<PRE>", "</PRE>", "<pre>", "</pre>", "<Pre>", "<P>", "<p>", "<P >", "<p>\t\x81\x40",
+    "<BODY BGCOLOR=\"#fff\">", "<body bgcolor=#abc>", "<TD bgcolor=\"red\" Width=3>",
+    "<BODY BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\">", "<table bgcolor=\"x>y\">", "<BR>", "<br>",
+    "<TABLE BORDER=1 WIDTH=\"50%\">", "</TABLE>", "<B>", "</b>", "<HR Size=3 NoShade>",
+    "<TABLE BACKGROUND=\"img/bg.gif\">", "<A HREF=\"x\" <B>", "<!-- COMMENT -->",
+};
+
+constexpr std::string_view kBits[] = {
+    "<", ">", "\"", "#", "# ", "#>", "=", "/", " ", "\t", "\n", "\n", "\n", "\r\n", "\r",
+    "<!--", "-->", "--", "-", "!", "<A", "<a ", "<IMG", "<img", "<FONT", "<font", "<BGSOUND",
+    "<FRAMESET", "HREF=\"", "href=\"", "SRC=\"", "src=\"", "bgcolor=\"", "BGCOLOR=\"", "a/b/",
+    "x.htm", "\"a/b\"", "'", "<P>", "<p>", "<PRE>", "</PRE>", "</a>", "</font>", "</FONT>",
+    "<!-- x -->", "<!-- <B> > -->",
+};
+// clang-format on
+
+constexpr std::string_view kWords[] = {
+    "ABC", "xyz", "Hello", "Text", "a", "Z", "q9", "Mixed Case", "10%", "&amp;", "e-mail",
+};
+
+// A full-width character: hiragana, katakana, kanji, or one whose trail byte is 0x5C or a letter.
+std::string DoubleByte(Rng& rng) {
+  static constexpr std::string_view kFixed[] = {
+      "\x82\xA0", "\x83\x5C", "\x95\x5C", "\x94\x5C", "\x8F\x5C", "\x83\x41", "\x83\x61",
+      "\x88\x9F", "\xE0\x40", "\xFC\x4B", "\x81\x40", "\x81\x5B", "\x81\x94", "\x81\x69",
+  };
+  if (Chance(rng, 0.5)) return std::string(Pick(rng, kFixed));
+  const std::size_t lead = Chance(rng, 0.7) ? Uniform(rng, 0x81, 0x9F) : Uniform(rng, 0xE0, 0xFC);
+  const std::size_t trail = Chance(rng, 0.6) ? Uniform(rng, 0x40, 0x7E) : Uniform(rng, 0x80, 0xFC);
+  return {Byte(lead), Byte(trail)};
+}
+
+std::string WideAlnum(Rng& rng) {
+  switch (Uniform(rng, 0, 4)) {
+    case 0:
+    case 1:
+      return {Byte(0x82), Byte(Uniform(rng, 0x4F, 0x58))};  // digit
+    case 2:
+      return {Byte(0x82), Byte(Uniform(rng, 0x60, 0x79))};
+    case 3:
+      return {Byte(0x82), Byte(Uniform(rng, 0x81, 0x9A))};
+    default: {
+      static constexpr std::string_view kMarks[] = {"\x81\x44", "\x81\x43", "\x81\x7C"};
+      return std::string(Pick(rng, kMarks));
+    }
+  }
+}
+
+// Digits around a full-width period, comma or minus, the shapes the punctuation rule looks for.
+std::string WideNumber(Rng& rng) {
+  static constexpr std::string_view kMarks[] = {"\x81\x44", "\x81\x43", "\x81\x7C", "."};
+  std::string s;
+  for (std::size_t n = Uniform(rng, 1, 4); n > 0; --n) {
+    s += Chance(rng, 0.85) ? std::string{Byte(0x82), Byte(Uniform(rng, 0x4F, 0x58))}
+                           : std::string{Byte(Uniform(rng, '0', '9'))};
+    if (Chance(rng, 0.5)) s += Pick(rng, kMarks);
+  }
+  return s;
+}
+
+std::string HalfKana(Rng& rng) {
+  static constexpr std::string_view kPairs[] = {"\xB6\xDE", "\xCA\xDF", "\xB3\xDE", "\xB1\xDE",
+                                                "\xDE",     "\xDF",     "\xDE\xDE", "\xC1\xDF"};
+  if (Chance(rng, 0.4)) return std::string(Pick(rng, kPairs));
+  std::string s;
+  for (std::size_t n = Uniform(rng, 1, 5); n > 0; --n) s += Byte(Uniform(rng, 0xA1, 0xDF));
+  return s;
+}
+
+// A lead byte directly before a byte that matters to the scan.
+std::string Malformed(Rng& rng) {
+  static constexpr char kNext[] = {'>', '"', '/', '<', '-', '\n', '#', ' ', 'A', '\t', '='};
+  const std::size_t lead = Chance(rng, 0.5) ? Uniform(rng, 0x81, 0x9F) : Uniform(rng, 0xE0, 0xFC);
+  std::string s{Byte(lead)};
+  if (Chance(rng, 0.9)) s += Pick(rng, kNext);
+  return s;
+}
+
+std::string Fragment(Rng& rng) {
+  const std::size_t kind = Uniform(rng, 0, 99);
+  if (kind < 22) return std::string(Pick(rng, kTags));
+  if (kind < 44) return std::string(Pick(rng, kBits));
+  if (kind < 54) return std::string(Pick(rng, kWords));
+  if (kind < 64) return DoubleByte(rng);
+  if (kind < 71) return WideAlnum(rng);
+  if (kind < 75) return WideNumber(rng);
+  if (kind < 83) return HalfKana(rng);
+  if (kind < 90) return Malformed(rng);
+  if (kind < 92) return std::string{Byte(Uniform(rng, 0x80, 0xFF))};
+  if (kind < 93) return std::string(1, '\0');
+  if (kind < 94) return Chance(rng, 0.3) ? "\x1A" : "\r";
+  return std::string(Uniform(rng, 1, 3), Chance(rng, 0.5) ? ' ' : '\n');
+}
+
+std::string Fragments(Rng& rng, std::size_t count) {
+  std::string s;
+  for (std::size_t i = 0; i < count; ++i) s += Fragment(rng);
+  return s;
+}
+
+// Mostly well-formed lines: text runs and whole tags, with now and then a stray byte, so that
+// the scan gets deep into a file before any bracket error stops it.
+std::string TextRun(Rng& rng) {
+  switch (Uniform(rng, 0, 6)) {
+    case 0:
+      return std::string(Pick(rng, kWords));
+    case 1:
+      return DoubleByte(rng);
+    case 2:
+      return WideAlnum(rng);
+    case 3:
+      return WideNumber(rng);
+    case 4:
+      return HalfKana(rng);
+    case 5:
+      return Chance(rng, 0.5) ? " " : "\t";
+    default:
+      return Chance(rng, 0.5) ? "\x81\x40" : "#x-- ";
+  }
+}
+
+// A reference or colour attribute whose value holds slashes, quotes, '>' and double-byte
+// characters, some of whose trail bytes are exactly those bytes.
+std::string AttributeTag(Rng& rng) {
+  static constexpr std::string_view kOpen[] = {
+      "<A HREF=\"",       "<a href=\"",       "<IMG SRC=\"",   "<img alt=x src=\"",
+      "<FRAMESET SRC=\"", "<BODY BGCOLOR=\"", "<td bgcolor=\""};
+  static constexpr std::string_view kValue[] = {"/", "/", "a", "B.htm", "..", "\"", ">", "#", " "};
+  std::string s(Pick(rng, kOpen));
+  for (std::size_t n = Uniform(rng, 0, 6); n > 0; --n) {
+    const std::size_t kind = Uniform(rng, 0, 9);
+    s += kind < 6 ? std::string(Pick(rng, kValue)) : kind < 8 ? Malformed(rng) : DoubleByte(rng);
+  }
+  s += Chance(rng, 0.8) ? "\"" : "";
+  if (Chance(rng, 0.3)) s += Chance(rng, 0.5) ? " TARGET=\"t/u\"" : " bgcolor=\"#f\x82\"\"";
+  return s + (Chance(rng, 0.9) ? ">" : "");
+}
+
+std::string StructuredLine(Rng& rng) {
+  std::string s;
+  for (std::size_t n = Uniform(rng, 0, 8); n > 0; --n) {
+    const std::size_t kind = Uniform(rng, 0, 99);
+    if (kind < 40) {
+      s += TextRun(rng);
+    } else if (kind < 65) {
+      s += Pick(rng, kTags);
+    } else if (kind < 75) {
+      s += AttributeTag(rng);
+    } else if (kind < 82) {
+      s += Chance(rng, 0.5) ? "<!-- " + TextRun(rng) + " -->" : std::string(Pick(rng, kBits));
+    } else if (kind < 92) {
+      s += Fragment(rng);
+    } else {
+      s += Malformed(rng);
+    }
+  }
+  static constexpr std::string_view kEnds[] = {"\n", "\n", "\n", ">\n", "\r\n", ""};
+  return s + std::string(Pick(rng, kEnds));
+}
+
+// The paragraph rule looks past blanks for the end of the text.
+std::string ParagraphAtEnd(Rng& rng) {
+  static constexpr std::string_view kBlanks[] = {" ", "\t", "\x81\x40", "\x81", "x"};
+  std::string s = Chance(rng, 0.5) ? "\n<p>" : "<P>";
+  for (std::size_t n = Uniform(rng, 0, 3); n > 0; --n) s += Pick(rng, kBlanks);
+  if (Chance(rng, 0.3)) s += std::string_view("\0<\n", 3);
+  return s;
+}
+
+std::string StructuredInput(Rng& rng) {
+  std::string s;
+  for (std::size_t n = Uniform(rng, 1, 12); n > 0; --n) s += StructuredLine(rng);
+  if (Chance(rng, 0.15)) s += ParagraphAtEnd(rng);
+  return s;
+}
+
+enum class Filler { kMixed, kKana, kQuiet };
+
+// Text without line ends, CR, 0x1A or NUL, so that its length is the length of one piece.
+// Quiet text stays inside one open tag, so the byte after a cut is folded or not.
+std::string LineText(Rng& rng, std::size_t length, Filler filler) {
+  std::string s = filler == Filler::kQuiet || Chance(rng, 0.4) ? "<A " : "";
+  while (s.size() < length) {
+    std::string f;
+    if (filler == Filler::kQuiet) {
+      f = Chance(rng, 0.2) ? DoubleByte(rng) : std::string(Pick(rng, kWords));
+    } else {
+      f = filler == Filler::kKana && Chance(rng, 0.8) ? HalfKana(rng) : Fragment(rng);
+    }
+    for (char c : f) {
+      if (c != '\n' && c != '\r' && c != '\x1A' && c != '\0') s += c;
+    }
+  }
+  s.resize(length);
+  return s;
+}
+
+// One line of 9990 to 30000 bytes, often with a lead byte as the 9999th byte of a piece.
+std::string LongInput(Rng& rng) {
+  std::string s = Chance(rng, 0.5) ? Fragments(rng, Uniform(rng, 0, 4)) : "";
+  if (!s.empty() && s.back() != '\n') s += '\n';
+  static constexpr Filler kFillers[] = {Filler::kMixed, Filler::kKana, Filler::kQuiet};
+  const Filler filler = Pick(rng, kFillers);
+  switch (Uniform(rng, 0, 3)) {
+    case 0:  // lead byte at 9998 of the piece, then a chosen byte or the end of the text
+      s += LineText(rng, 9998, filler);
+      s += Byte(Chance(rng, 0.5) ? 0x82 : 0xE0);
+      break;
+    case 1:  // a run of leads across the cut: which of them starts a character decides
+      s += LineText(rng, 9998 - Uniform(rng, 0, 3), filler);
+      s += std::string(Uniform(rng, 1, 5), '\x82');
+      break;
+    case 2:
+      s += LineText(rng, Uniform(rng, 9990, 10010), filler);
+      break;
+    default:
+      s += LineText(rng, Uniform(rng, 10010, 30000), filler);
+      break;
+  }
+  // The byte after the cut shows where the cut fell when it is folded, or when it ends a tag.
+  static constexpr std::string_view kAfter[] = {
+      "\xA0", ">", "\n", "A>", "\\", "", "<", "\"", "-", "#", std::string_view("\0", 1)};
+  s += Pick(rng, kAfter);
+  // Carriage returns do not count towards a piece, wherever they stand.
+  for (std::size_t n = Chance(rng, 0.3) ? Uniform(rng, 1, 5) : 0; n > 0; --n) {
+    s.insert(Uniform(rng, 0, s.size()), 1, '\r');
+  }
+  if (Chance(rng, 0.7)) s += Fragments(rng, Uniform(rng, 0, 6));
+  return s;
+}
+
+// Short lines up to a read block boundary of the production reader, then a chosen byte or a long
+// line across it.
+std::string BlockBoundaryInput(Rng& rng) {
+  constexpr std::size_t kBoundary = 256 * 1024;
+  std::string s;
+  while (s.size() < kBoundary - 40) s += StructuredLine(rng);
+  std::erase(s, '\x1A');  // the text must reach the boundary
+  s.resize(kBoundary - Uniform(rng, 1, 4), 'x');
+  static constexpr std::string_view kAcross[] = {"\r\n",       "\x82\xA0",
+                                                 "\x82\r\xA0", "\n",
+                                                 "\x1A",       "<A\r\nHREF=\"a/b\">",
+                                                 "<!-\r-x-->", std::string_view("\0>", 2)};
+  s += Pick(rng, kAcross);
+  if (Chance(rng, 0.3)) s += LineText(rng, Uniform(rng, 9990, 10010), Filler::kQuiet);
+  for (std::size_t n = Uniform(rng, 1, 6); n > 0; --n) s += StructuredLine(rng);
+  return s;
+}
+
+// Every shape of the end of a full piece: a run of lead bytes that starts one to four bytes
+// before the 9999th byte, followed by a byte whose treatment shows where the cut fell.
+std::vector<std::string> PieceCutInputs() {
+  Rng rng(11);
+  const std::string text = LineText(rng, 9998, Filler::kQuiet);
+  static constexpr std::string_view kAfter[] = {
+      "A>", "<", ">", "\"", "#", "\n", "\xB6\xDE", std::string_view("\0", 1), ""};
+  std::vector<std::string> inputs;
+  for (std::size_t back = 0; back < 4; ++back) {
+    for (std::size_t run = 1; run <= 5; ++run) {
+      for (std::string_view after : kAfter) {
+        inputs.push_back(text.substr(0, 9998 - back) + std::string(run, '\x82') +
+                         std::string(after) + "\nb<B>\n");
+      }
+    }
+  }
+  return inputs;
+}
+
+// Few distinct bytes, densely mixed: shakes out interactions between neighbouring rules.
+std::string DenseInput(Rng& rng) {
+  static constexpr std::string_view kAlphabet[] = {
+      "<", ">", "\"", "#",    "-",        "!",    "/",    " ",        "\n",       "A",
+      "a", "P", "p",  "\x82", "\x83\x5C", "\xB6", "\xDE", "\x82\x50", "\x81\x44", "=",
+      "S", "R", "C",  "H",    "E",        "F",    "<!--", "-->",
+  };
+  std::string s;
+  for (std::size_t n = Uniform(rng, 1, 60); n > 0; --n) s += Pick(rng, kAlphabet);
+  return s;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Options.
+
+OptionSet RandomOptions(Rng& rng) {
+  const double density = std::uniform_real_distribution<double>(0.1, 0.9)(rng);
+  std::string letters;
+  for (char c : kOptionLetters) {
+    if (Chance(rng, density)) letters += c;
+  }
+  return OptionsFromLetters(letters);
+}
+
+std::vector<OptionSet> OptionSets(Rng& rng, std::size_t random_count) {
+  std::vector<OptionSet> sets = {OptionsFromLetters(""), OptionsFromLetters(kOptionLetters)};
+  for (char c : kOptionLetters) sets.push_back(OptionsFromLetters(std::string(1, c)));
+  for (std::size_t i = 0; i < random_count; ++i) sets.push_back(RandomOptions(rng));
+  return sets;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Comparison and shrinking.
+
+struct Outcome {
+  std::string bytes;
+  bool failed = false;
+  bool operator==(const Outcome&) const = default;
+};
+
+struct Case {
+  OptionSet options;
+  std::string input;
+  std::size_t chunk = 1 << 20;
+};
+
+Outcome Reference(const Case& c) {
+  Outcome o;
+  o.bytes = ReferenceConvert(c.options, c.input, &o.failed);
+  return o;
+}
+
+Outcome Production(const Case& c) {
+  Outcome o;
+  o.bytes = ProductionConvert(c.options, c.input, &o.failed, c.chunk);
+  return o;
+}
+
+bool Differs(const Case& c) { return Reference(c) != Production(c); }
+
+// Each step returns true when it made the case smaller and the difference stayed.
+bool DropReadChunk(Case& c) {
+  Case smaller = c;
+  smaller.chunk = Case{}.chunk;
+  if (smaller.chunk == c.chunk || !Differs(smaller)) return false;
+  c = std::move(smaller);
+  return true;
+}
+
+bool DropOptionLetters(Case& c) {
+  bool changed = false;
+  for (char letter : kOptionLetters) {
+    std::string letters = LettersOf(c.options);
+    const std::size_t at = letters.find(letter);
+    if (at == std::string::npos) continue;
+    Case smaller = c;
+    smaller.options = OptionsFromLetters(letters.erase(at, 1));
+    if (Differs(smaller)) {
+      c = std::move(smaller);
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+bool DropInputChunks(Case& c, int& budget) {
+  bool changed = false;
+  for (std::size_t chunk = std::max<std::size_t>(c.input.size() / 2, 1); chunk >= 1; chunk /= 2) {
+    for (std::size_t at = 0; at + chunk <= c.input.size() && budget > 0; --budget) {
+      Case smaller = c;
+      smaller.input.erase(at, chunk);
+      if (Differs(smaller)) {
+        c = std::move(smaller);
+        changed = true;
+      } else {
+        at += chunk;
+      }
+    }
+  }
+  return changed;
+}
+
+Case Shrink(Case c) {
+  int budget = 4000;
+  for (bool changed = true; changed && budget > 0;) {
+    changed = DropReadChunk(c);
+    changed = DropOptionLetters(c) || changed;
+    changed = DropInputChunks(c, budget) || changed;
+  }
+  return c;
+}
+
+std::string Shorten(std::string_view escaped) {
+  constexpr std::size_t kShown = 600;
+  if (escaped.size() <= kShown) return std::string(escaped);
+  return std::string(escaped.substr(0, kShown)) + "...(" + std::to_string(escaped.size()) +
+         " escaped bytes)";
+}
+
+std::string Describe(const Case& c) {
+  const Outcome want = Reference(c);
+  const Outcome got = Production(c);
+  return "options \"" + LettersOf(c.options) + "\" read chunk " + std::to_string(c.chunk) +
+         "\n  input:      \"" + Shorten(Escape(c.input)) + "\"\n  reference:  \"" +
+         Shorten(Escape(want.bytes)) + "\" failed=" + (want.failed ? "1" : "0") +
+         "\n  production: \"" + Shorten(Escape(got.bytes)) +
+         "\" failed=" + (got.failed ? "1" : "0");
+}
+
+class Comparer {
+ public:
+  // Returns false once enough differences have been reported.
+  bool Check(const Case& c) {
+    if (!Differs(c)) return true;
+    const Case small = Shrink(c);
+    const std::string key = LettersOf(small.options) + '\x01' + small.input;
+    if (seen_.insert(key).second) {
+      ADD_FAILURE() << "conv_html differs from the reference: " << Describe(small);
+    }
+    return seen_.size() < kMaxReported;
+  }
+
+ private:
+  static constexpr std::size_t kMaxReported = 12;
+  std::set<std::string> seen_;
+};
+
+std::size_t RandomChunk(Rng& rng) {
+  return Chance(rng, 0.8) ? std::size_t{1} << 20 : Uniform(rng, 1, 64);
+}
+
+// Unoptimised builds (the sanitizer run) are many times slower: they try an eighth of the inputs.
+#ifdef NDEBUG
+constexpr int kInputDivisor = 1;
+#else
+constexpr int kInputDivisor = 8;
+#endif
+
+// With `ignore_brackets`, no bracket error stops a file before the part under test.
+void RunInputs(std::uint32_t seed, int inputs, std::size_t option_sets, std::string (*make)(Rng&),
+               bool ignore_brackets = false) {
+  Rng rng(seed);
+  Comparer comparer;
+  inputs = inputs / kInputDivisor > 0 ? inputs / kInputDivisor : 1;
+  for (int i = 0; i < inputs; ++i) {
+    Case c;
+    c.input = make(rng);
+    c.chunk = RandomChunk(rng);
+    for (const OptionSet& options : OptionSets(rng, option_sets)) {
+      c.options = options;
+      if (ignore_brackets) c.options.ignore_brackets = 1;
+      if (!comparer.Check(c)) return;
+    }
+  }
+}
+
+std::string FragmentInput(Rng& rng) { return Fragments(rng, Uniform(rng, 1, 40)); }
+
+TEST(Differential, RandomFragments) { RunInputs(20240601, 1000, 48, FragmentInput); }
+
+TEST(Differential, StructuredLines) { RunInputs(4321, 1000, 48, StructuredInput); }
+
+TEST(Differential, DenseBytes) { RunInputs(7, 1500, 24, DenseInput); }
+
+TEST(Differential, LongLines) { RunInputs(99, 60, 4, LongInput); }
+
+TEST(Differential, PieceCuts) {
+  Comparer comparer;
+  for (const std::string& input : PieceCutInputs()) {
+    for (std::string_view letters : {"", "i", "ik", "j"}) {
+      if (!comparer.Check(Case{OptionsFromLetters(letters), input})) return;
+    }
+  }
+}
+
+TEST(Differential, ReadBlockBoundaries) { RunInputs(5, 6, 2, BlockBoundaryInput, true); }
+
+// The reference itself on cases whose bytes the rules fix, so that it cannot drift into agreeing
+// with a wrong converter.
+struct Known {
+  const char* options;
+  std::string_view input;
+  std::string_view expected;
+  bool failed = false;
+};
+
+TEST(Differential, ReferenceGivesKnownBytes) {
+  using namespace std::string_view_literals;
+  const Known cases[] = {
+      {"", "<TABLE BORDER=1 WIDTH=\"50%\">Text ABC</TABLE>\n",
+       "<table border=1 width=\"50%\">Text ABC</table>\n"},
+      {"", "<FONT COLOR=#FF00AA\nSIZE=2>x\n", "<font color=#FF00AA\nsize=2>x\n"},
+      {"r", "text <!-- start\nend --> more\n", "text  more\n"},
+      {"r", "a<!--\nb-->c\n", "a\nc\n"},
+      {"", "<A HREF=x-->\n<B>\n", "<a href=x-->\npage.htm:2: <B>\n'<' does not close.\n", true},
+      {"", "x\n<B", "x\n<bpage.htm: '<' unmatch to '>'\n", true},
+      {"j", "x\n<PRE>a\nb\n</PRE>c\nd<BR>\n", "x<pre>a\nb\n</pre>cd<br>\n"},
+      {"fj", "a\n<A NAME=\"y\"><P>t\n", "a\n<p>t"},
+      {"m", "<IMG ALT=\"a>b\" SRC=\"x.gif\">\n",
+       "page.htm:1: b\" SRC=\"x.gif\">\n'>' does not correspond with '<'.\n", true},
+      {"b", "<BODY BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\">\n", "<body  text=\"#000000\">\n"},
+      {"u", "<A HREF=\"d/x.htm\" TARGET=\"a/b\"><img lowsrc=\"p/q.gif\">\n",
+       "<a href=\"x.htm\" target=\"a/b\"><img lowsrc=\"q.gif\">\n"},
+      {"u", "<AREA HREF=\"m/x.htm\"><A HREF=\"/t.htm\"><A HREF=\"dir/\">\n",
+       "<area href=\"x.htm\"><a href=\"/t.htm\"><a href=\"dir/\">\n"},
+      {"n", "\x82\x50\x81\x43\x82\x4F\x82\x4F\x81\x7C\x82\x54 \x81\x7C\x82\x54\n",
+       "1,00-5 \x81\x7C"
+       "5\n"},
+      {"k", "\xB6\xDE\xAF\xBA\xB3 \xB1\xDE\n",
+       "\x83\x4B\x83\x62\x83\x52\x83\x45 \x83\x41\x81\x4A\n"},
+      {"a", "<IMG ALT=\x82\x60>\x82\x60\x82\x81\n", "<img alt=\x82\x60>Aa\n"},
+      {"", "<A\x83\x5C>\n", "<a\x83\x5C>\n"},
+      {"", "a\0<B\nc\n"sv, "ac\n"},
+      {"", "a\r\nb\x1A<\n", "a\nb"},
+  };
+  for (const Known& k : cases) {
+    bool failed = false;
+    EXPECT_EQ(Escape(ReferenceConvert(OptionsFromLetters(k.options), k.input, &failed)),
+              Escape(k.expected))
+        << "options " << k.options << " input " << Escape(k.input);
+    EXPECT_EQ(failed, k.failed) << Escape(k.input);
+  }
+}
+
+// Pieces: the 9999th byte, when it starts a double-byte character, pulls the next byte along.
+// Inside a tag, a trail byte that began the next piece would be case-folded.
+TEST(Differential, ReferenceKeepsDoubleByteCharactersWhole) {
+  bool failed = true;
+  const std::string whole = "<" + std::string(9997, 'x') + "\x83" + "A>\n";
+  EXPECT_EQ(Escape(ReferenceConvert(OptionSet{}, whole, &failed)), Escape(whole));
+  EXPECT_FALSE(failed);
+  // Here the 9999th byte is the second half of 0x82 0x83, so the cut falls after it.
+  const std::string pair = "<" + std::string(9996, 'x') + "\x82\x83" + "A>\n";
+  const std::string cut = "<" + std::string(9996, 'x') + "\x82\x83" + "a>\n";
+  EXPECT_EQ(Escape(ReferenceConvert(OptionSet{}, pair, &failed)), Escape(cut));
+  EXPECT_FALSE(failed);
+}
+
+}  // namespace
+}  // namespace lowtags::reference
