@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "driver/file_case.h"
 #include "test_support.h"
 
 namespace lowtags {
@@ -46,68 +47,45 @@ std::vector<std::string> Entries(const std::string& folder) {
 const std::string kFailed = "page.htm: failed to convert\r\n";
 const std::string kUnmatched = "page.htm: '<' unmatch to '>'\r\n" + kFailed;
 
-struct HostileCase {
-  const char* name;
-  std::vector<std::string> options;
-  std::string content;
-  std::string out;
-};
-
-void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
-
-class HostileFileTest : public ::testing::TestWithParam<HostileCase> {};
-
-TEST_P(HostileFileTest, ExactOutput) {
-  const HostileCase& c = GetParam();
-  TempDir dir;
-  dir.Write("page.htm", c.content);
-  std::vector<std::string> args = c.options;
-  args.push_back("page.htm");
-  const ProgramRun run = RunProgram(args, dir.path());
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, c.out);
-  EXPECT_EQ(run.err, "");
-}
-
 // A piece holds 9999 bytes of a longer line; when its last byte would start a double-byte
 // character, the piece takes the second byte too.
 const std::string kPieceFill(9998, 'x');
 
 INSTANTIATE_TEST_SUITE_P(
-    Bytes, HostileFileTest,
+    Hostile, FileTest,
     ::testing::Values(
         // A NUL ends the text of its line: the rest of the line, newline and all, is lost, so
         // the next line follows on directly.
-        HostileCase{"NulEndsLineText", {}, "<B>x\0yz</B>\n<I>\n"s, "<b>x<i>\r\n"},
-        HostileCase{"NulFirstInLine", {}, "\0abc\n<B>\n"s, "<b>\r\n"},
-        HostileCase{"NulInsideTagLeavesItOpen", {}, "<B\0>\n<I>\n"s,
+        FileCase{"NulEndsLineText", {}, "<B>x\0yz</B>\n<I>\n"s, "<b>x<i>\r\n"},
+        FileCase{"NulFirstInLine", {}, "\0abc\n<B>\n"s, "<b>\r\n"},
+        FileCase{"NulInsideTagLeavesItOpen", {}, "<B\0>\n<I>\n"s,
                     "<bpage.htm:2: <I>\r\n'<' does not close.\r\n" + kFailed},
-        HostileCase{"NulInsideTagIgnored", {"-i"}, "<B\0>\n<I>\n"s, "<b<i>\r\n"},
-        HostileCase{"NulAfterLeadByte", {}, "\x83\0a\n<B>\n"s, "\x83<b>\r\n"},
+        FileCase{"NulInsideTagIgnored", {"-i"}, "<B\0>\n<I>\n"s, "<b<i>\r\n"},
+        FileCase{"NulAfterLeadByte", {}, "\x83\0a\n<B>\n"s, "\x83<b>\r\n"},
         // A lead byte takes any byte but NUL as its second byte, the newline included.
-        HostileCase{"LeadByteEndsLine", {}, "a\x83\nb\n", "a\x83\r\nb\r\n"},
-        HostileCase{"LeadByteEndsLineNotJoined", {"-j"}, "a\x83\nb\nc\n", "a\x83\r\nbc"},
-        HostileCase{"LeadByteEndsLineInTag", {"-c"}, "<a b\x83\nc>\n", "<A B\x83\r\nC>\r\n"},
-        HostileCase{"LeadByteBeforeCrLf", {"-c"}, "<a b\x83\r\nc>\r\n", "<A B\x83\r\nC>\r\n"},
-        HostileCase{"LeadByteSwallowsClosingBracket", {}, "<B\x83>\n",
+        FileCase{"LeadByteEndsLine", {}, "a\x83\nb\n", "a\x83\r\nb\r\n"},
+        FileCase{"LeadByteEndsLineNotJoined", {"-j"}, "a\x83\nb\nc\n", "a\x83\r\nbc"},
+        FileCase{"LeadByteEndsLineInTag", {"-c"}, "<a b\x83\nc>\n", "<A B\x83\r\nC>\r\n"},
+        FileCase{"LeadByteBeforeCrLf", {"-c"}, "<a b\x83\r\nc>\r\n", "<A B\x83\r\nC>\r\n"},
+        FileCase{"LeadByteSwallowsClosingBracket", {}, "<B\x83>\n",
                     "<b\x83>\r\n" + kUnmatched},
-        HostileCase{"LeadByteEndsFile", {}, "abc\x83", "abc\x83"},
-        HostileCase{"LeadByteEndsFileNotConverted", {"-n"}, "\x82\x50\x82", "1\x82"},
-        HostileCase{"LeadByteEndsFileInTag", {}, "<B \x83", "<b \x83" + kUnmatched},
-        HostileCase{"LeadByteEndsPiece", {"-n"}, kPieceFill + "\x82\x4f\n",
+        FileCase{"LeadByteEndsFile", {}, "abc\x83", "abc\x83"},
+        FileCase{"LeadByteEndsFileNotConverted", {"-n"}, "\x82\x50\x82", "1\x82"},
+        FileCase{"LeadByteEndsFileInTag", {}, "<B \x83", "<b \x83" + kUnmatched},
+        FileCase{"LeadByteEndsPiece", {"-n"}, kPieceFill + "\x82\x4f\n",
                     kPieceFill + "0\r\n"},
-        HostileCase{"LeadByteEndsPieceBeforeNewline", {}, kPieceFill + "\x83\na > b\n",
+        FileCase{"LeadByteEndsPieceBeforeNewline", {}, kPieceFill + "\x83\na > b\n",
                     kPieceFill + "\x83\r\npage.htm:2: a > b\r\n'>' does not correspond with "
                                  "'<'.\r\n" + kFailed},
         // 0x1A ends the text of the file, wherever it stands.
-        HostileCase{"CtrlZInsideTag", {}, "<B\x1A" "C>\n", "<b" + kUnmatched},
-        HostileCase{"CtrlZAsSecondByte", {}, "a\x83\x1A<B>\n", "a\x83"},
-        HostileCase{"CtrlZFirst", {}, "\x1A<B>\n", ""},
+        FileCase{"CtrlZInsideTag", {}, "<B\x1A" "C>\n", "<b" + kUnmatched},
+        FileCase{"CtrlZAsSecondByte", {}, "a\x83\x1A<B>\n", "a\x83"},
+        FileCase{"CtrlZFirst", {}, "\x1A<B>\n", ""},
         // Carriage returns are dropped before anything looks at the bytes.
-        HostileCase{"OnlyCarriageReturns", {}, "\r\r\r", ""},
-        HostileCase{"CrLineEndsMakeOneLine", {}, "<B>a\r<I>b\r", "<b>a<i>b"},
-        HostileCase{"CrBetweenLeadAndSecondByte", {"-c"}, "<a \x83\ra>\n", "<A \x83" "a>\r\n"}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
+        FileCase{"OnlyCarriageReturns", {}, "\r\r\r", ""},
+        FileCase{"CrLineEndsMakeOneLine", {}, "<B>a\r<I>b\r", "<b>a<i>b"},
+        FileCase{"CrBetweenLeadAndSecondByte", {"-c"}, "<a \x83\ra>\n", "<A \x83" "a>\r\n"}),
+    FileCaseName);
 
 struct RewriteCase {
   const char* name;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/file_case.h"
 #include "test_support.h"
 
 namespace lowtags {
@@ -105,17 +106,6 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"FolderIsNotFound", {"dir"}, 0, "dir: not found\r\n"}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
-struct FileCase {
-  const char* name;
-  std::vector<std::string> options;
-  std::string content;
-  std::string out;
-};
-
-void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
-
-class FileTest : public ::testing::TestWithParam<FileCase> {};
-
 TEST_P(FileTest, ConvertsToStandardOutput) {
   const FileCase& c = GetParam();
   TempDir dir;
@@ -125,6 +115,7 @@ TEST_P(FileTest, ConvertsToStandardOutput) {
   const ProgramRun run = RunProgram(args, dir.path());
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, c.out);
+  EXPECT_EQ(run.err, "");
 }
 
 const std::string kLong(9995, 'b');
@@ -155,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
                    for (int i = 0; i < 9999; ++i) s += "\x83\x41";
                    return s + "\r\n";
                  }()}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
+    FileCaseName);
 
 TEST(ProgramTest, WriteErrorOnStandardOutputIsReported) {
   struct stat full{};
