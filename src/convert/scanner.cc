@@ -6,7 +6,6 @@
 #include "convert/options.h"
 #include "convert/tag_rules.h"
 #include "convert/width_rules.h"
-#include "convert/width_tables.h"
 #include "support/byte_scan.h"
 
 namespace lowtags {
@@ -150,55 +149,6 @@ void PassTag(LineEdit& edit, ConvState& state, const ByteSet& stops,
     if (r == raw.e || in[r] != '"') break;
     out[w++] = in[r++];
     state.quote_state = -1;
-  }
-  raw.r = r;
-  raw.w = w;
-  edit.Commit(raw);
-}
-
-// Each half-width kana as its two-byte full-width form, indexed by the byte, and whether a
-// voicing mark after it can merge with it (only 20 of the 63 can).
-struct WideKanaTable {
-  std::array<std::array<char, 2>, 256> wide{};
-  std::array<bool, 256> voiceable{};
-};
-
-WideKanaTable MakeWideKanaTable() {
-  WideKanaTable t;
-  for (int c = 0xA1; c <= 0xDF; ++c) {
-    const auto kana = static_cast<unsigned char>(c);
-    const std::string_view wide = WideKana(kana);
-    t.wide[c] = {wide[0], wide[1]};
-    t.voiceable[c] = VoicedIndex(kana, 0xDE) >= 0 || VoicedIndex(kana, 0xDF) >= 0;
-  }
-  return t;
-}
-
-// A run of half-width kana under -k, each widened or merged with its voicing mark.
-void WidenKanaRun(LineEdit& edit) {
-  static const WideKanaTable kTable = MakeWideKanaTable();
-  LineEdit::Raw raw = edit.Open();
-  const char* const in = raw.in;
-  char* const out = raw.out;
-  const WideKanaTable& table = kTable;
-  const std::size_t e = raw.e;
-  std::size_t r = raw.r;
-  std::size_t w = raw.w;
-  while (r < e) {
-    const auto kana = static_cast<unsigned char>(in[r]);
-    if (!IsHalfWidthKana(kana)) break;
-    if (table.voiceable[kana] && r + 1 < e) {
-      const auto mark = static_cast<unsigned char>(in[r + 1]);
-      if (const int voiced = VoicedIndex(kana, mark); voiced >= 0) {
-        std::memcpy(out + w, WideVoiced(voiced).data(), 2);
-        w += 2;
-        r += 2;
-        continue;
-      }
-    }
-    std::memcpy(out + w, table.wide[kana].data(), 2);
-    w += 2;
-    ++r;
   }
   raw.r = r;
   raw.w = w;
