@@ -6,51 +6,31 @@ namespace lowtags {
 
 TextWriter::TextWriter(Disk& disk, int fd) : disk_(disk), fd_(fd), buffer_(kBlock) {}
 
-void TextWriter::Put(const char* bytes, std::size_t n) {
-  while (n > 0) {
-    if (used_ == buffer_.size()) Flush();
-    const std::size_t room = buffer_.size() - used_;
-    const std::size_t take = n < room ? n : room;
-    std::memcpy(buffer_.data() + used_, bytes, take);
-    used_ += take;
-    bytes += take;
-    n -= take;
+void TextWriter::Write(std::string_view bytes) {
+  // Half a block at a time: room for twice its bytes covers a text made only of newlines.
+  const std::size_t slice = buffer_.size() / 2;
+  for (std::size_t at = 0; at < bytes.size() && error_ == 0; at += slice) {
+    WriteSlice(bytes.substr(at, slice));
   }
 }
 
-void TextWriter::Write(std::string_view bytes) {
+void TextWriter::WriteSlice(std::string_view bytes) {
+  if (buffer_.size() - used_ < 2 * bytes.size()) Flush();
   if (error_ != 0) return;
-  // A short write goes straight into the buffer, newlines widened on the way: room for twice
-  // its bytes covers a text made only of newlines.
-  if (bytes.size() <= buffer_.size() / 2) {
-    if (buffer_.size() - used_ < 2 * bytes.size()) Flush();
-    if (error_ != 0) return;
-    char* out = buffer_.data() + used_;
-    const char* p = bytes.data();
-    const char* const end = p + bytes.size();
-    while (p < end) {
-      const void* nl = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
-      const char* stop = nl ? static_cast<const char*>(nl) : end;
-      std::memcpy(out, p, static_cast<std::size_t>(stop - p));
-      out += stop - p;
-      if (stop == end) break;
-      *out++ = '\r';
-      *out++ = '\n';
-      p = stop + 1;
-    }
-    used_ = static_cast<std::size_t>(out - buffer_.data());
-    return;
-  }
+  char* out = buffer_.data() + used_;
   const char* p = bytes.data();
   const char* const end = p + bytes.size();
   while (p < end) {
     const void* nl = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
     const char* stop = nl ? static_cast<const char*>(nl) : end;
-    Put(p, static_cast<std::size_t>(stop - p));
+    std::memcpy(out, p, static_cast<std::size_t>(stop - p));
+    out += stop - p;
     if (stop == end) break;
-    Put("\r\n", 2);
+    *out++ = '\r';
+    *out++ = '\n';
     p = stop + 1;
   }
+  used_ = static_cast<std::size_t>(out - buffer_.data());
 }
 
 void TextWriter::WriteLine(std::string_view line) {

@@ -26,7 +26,8 @@ class TextWriter : public ByteSink {
   int error() const { return error_; }
 
  private:
-  void Put(const char* bytes, std::size_t n);
+  // Writes at most half a block.
+  void WriteSlice(std::string_view bytes);
 
   Disk& disk_;
   int fd_;

@@ -13,7 +13,9 @@
 #include "convert/width_tables.h"
 #include "support/disk.h"
 #include "support/message.h"
+#include "support/fake_disk.h"
 #include "support/text_reader.h"
+#include "test_support.h"
 
 namespace lowtags::reference {
 namespace {
@@ -435,42 +437,6 @@ bool Scanner::Finish() {
 // ---------------------------------------------------------------------------------------------
 // The production side: a read-only file in memory.
 
-class MemoryDisk : public Disk {
- public:
-  MemoryDisk(std::string_view bytes, std::size_t chunk) : bytes_(bytes), chunk_(chunk) {}
-  int OpenRead(const std::string&, int* fd) override {
-    *fd = 3;
-    return 0;
-  }
-  int Read(int, char* buffer, std::size_t cap, std::size_t* got) override {
-    const std::size_t n = std::min({cap, chunk_, bytes_.size() - at_});
-    std::memcpy(buffer, bytes_.data() + at_, n);
-    at_ += n;
-    *got = n;
-    return 0;
-  }
-  int Close(int) override { return 0; }
-  int OpenWrite(const std::string&, bool, int*) override { return EROFS; }
-  int CreateTemp(const std::string&, int*, std::string*) override { return EROFS; }
-  int Write(int, const char*, std::size_t) override { return EROFS; }
-  int Sync(int) override { return 0; }
-  int Stat(int, FileInfo*) override { return ENOSYS; }
-  int CopyOwnerAndMode(int, const FileInfo&) override { return ENOSYS; }
-  int Resolve(const std::string&, std::string*) override { return ENOSYS; }
-  int Rename(const std::string&, const std::string&) override { return EROFS; }
-  int Unlink(const std::string&) override { return EROFS; }
-  int SyncFolderOf(const std::string&) override { return 0; }
-  int FreeSpace(const std::string&, double* bytes) override {
-    *bytes = 1e9;
-    return 0;
-  }
-
- private:
-  std::string_view bytes_;
-  std::size_t chunk_;
-  std::size_t at_ = 0;
-};
-
 // The flag of each letter of kOptionLetters, in the same order.
 constexpr std::int32_t OptionSet::*kFlags[] = {
     &OptionSet::letters_to_narrow, &OptionSet::strip_bgcolor,   &OptionSet::upper_case,
@@ -479,12 +445,6 @@ constexpr std::int32_t OptionSet::*kFlags[] = {
     &OptionSet::strip_font,        &OptionSet::strip_comments,  &OptionSet::strip_bgsound,
     &OptionSet::flatten_links};
 static_assert(std::size(kFlags) == kOptionLetters.size());
-
-class StringSink : public ByteSink {
- public:
-  void Write(std::string_view bytes) override { text.append(bytes); }
-  std::string text;
-};
 
 }  // namespace
 
@@ -505,11 +465,13 @@ std::string ProductionConvert(const OptionSet& options, std::string_view file_by
   const OptionSet saved = Options;
   Options = options;
   Options.overwrite = 0;
-  MemoryDisk disk(file_bytes, read_chunk == 0 ? 1 : read_chunk);
+  FakeDisk disk;
+  disk.AddFile(std::string(kPath), file_bytes);
+  disk.set_read_chunk(read_chunk == 0 ? 1 : read_chunk);
   int fd = -1;
-  disk.OpenRead(kPath, &fd);
+  disk.OpenRead(std::string(kPath), &fd);
   PieceReader input(disk, fd);
-  StringSink out;
+  testing::StringSink out;
   const ConvResult result = conv_html(input, kPath, out, disk);
   Options = saved;
   if (failed != nullptr) *failed = result != ConvResult::kConverted;
