@@ -1,10 +1,14 @@
 #include "convert/conv_html.h"
 
 #include <cstring>
+#include <span>
+#include <string_view>
+#include <vector>
 
 #include "convert/conv_state.h"
 #include "convert/line_edit.h"
 #include "convert/options.h"
+#include "convert/plain_scan.h"
 #include "convert/rewrite.h"
 #include "convert/scanner.h"
 #include "support/line_store.h"
@@ -64,15 +68,49 @@ ConvResult WriteBack(ByteSink& out, const std::string& path, Disk& disk, name_ls
 
 }  // namespace
 
+// Converts whole lines straight from the read buffer into the sink's, as far as the plain rules
+// take them; the pieces go on from the first line they do not.
+class WholeLines {
+ public:
+  static constexpr std::size_t kChunk = 64 * 1024;
+
+  void Convert(PieceReader& input, ConvState& state, ByteSink& lines) {
+    if (input.may_hold_nul()) return;
+    const std::string_view text = input.Text(kChunk);
+    // A NUL ends a line's text: the pieces search for it.
+    if (text.empty() || input.may_hold_nul()) return;
+    std::span<char> room = lines.Room(WholeLinesRoom(text.size()));
+    if (room.empty()) {
+      scratch_.resize(WholeLinesRoom(kChunk));
+      room = scratch_;
+    }
+    std::size_t written = 0;
+    const std::size_t used = ConvertWholeLines(text, state, room.data(), &written);
+    if (room.data() == scratch_.data()) {
+      lines.WriteCrLf(std::string_view(room.data(), written));
+    } else {
+      lines.Filled(written);
+    }
+    input.Consume(used);
+  }
+
+ private:
+  std::vector<char> scratch_;
+};
+
 ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out, Disk& disk) {
   ConvState state;
   StoreSink store;
   ByteSink& lines = Options.overwrite ? static_cast<ByteSink&>(store) : out;
+  const bool whole_lines = !Options.overwrite && WholeLinesApply();
+  WholeLines fast;
   LineEdit edit;
   std::span<char> piece;
-  while (input.Next(&piece)) {
+  for (;;) {
+    if (whole_lines) fast.Convert(input, state, lines);
+    if (!input.Next(&piece)) break;
     ++state.line_no;
-    edit.Reset(input.may_hold_nul() ? TextOf(piece) : piece);
+    edit.Reset(input.may_hold_nul() ? TextOf(piece) : piece, PieceReader::kReadablePastEnd);
     const ScanStatus status = ScanLine(edit, state, lines);
     if (status != ScanStatus::kLineDone) {
       ReportBracketError(out, status, path, state, edit);

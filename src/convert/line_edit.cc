@@ -4,11 +4,12 @@
 
 namespace lowtags {
 
-void LineEdit::Reset(std::span<char> text) {
+void LineEdit::Reset(std::span<char> text, std::size_t readable_past_end) {
   in_ = text.data();
+  readable_past_end_ = readable_past_end;
   r_ = 0;
   e_ = text.size();
-  if (out_.size() < 2 * e_ + 2) out_.resize(2 * e_ + 2);
+  if (out_.size() < 2 * e_ + 2 + kOutputSlack) out_.resize(2 * e_ + 2 + kOutputSlack);
   w_ = 0;
   comment_close_ = byte_gt_ = char_gt_ = char_quote_ = Memo{};
 }
@@ -26,7 +27,8 @@ std::size_t LineEdit::Answer(Memo& memo, std::size_t q, std::size_t found) {
 
 std::size_t LineEdit::FindCommentClose() {
   const std::size_t q = r_;
-  if (comment_close_.Answers(q)) return comment_close_.found == e_ ? npos : comment_close_.found - r_;
+  if (comment_close_.Answers(q))
+    return comment_close_.found == e_ ? npos : comment_close_.found - r_;
   std::size_t s = q + 2;
   while (s < e_) {
     const void* hit = std::memchr(in_ + s, '>', e_ - s);

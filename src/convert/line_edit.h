@@ -18,9 +18,14 @@ namespace lowtags {
 class LineEdit {
  public:
   static constexpr std::size_t npos = std::string_view::npos;
+  // Bytes past the converted text that the output always has room for, so that vector loops
+  // may store whole blocks and let the next store cover what lies past the end.
+  static constexpr std::size_t kOutputSlack = 64;
 
   // Starts a piece; `text` ends at its first NUL and stays the caller's, edited in place.
-  void Reset(std::span<char> text);
+  // `readable_past_end` bytes after it may be read (never written).
+  void Reset(std::span<char> text, std::size_t readable_past_end = 0);
+  std::size_t readable_past_end() const { return readable_past_end_; }
 
   bool AtEnd() const { return r_ == e_; }
   // The byte k places after the position; NUL past the end, as after a C string.
@@ -88,9 +93,10 @@ class LineEdit {
   // Searches of the unread text, as offsets from the position; npos when there is none. Each
   // remembers its last answer, so that asking again from further on costs nothing and a line
   // full of tags or comments is still searched in linear time.
-  std::size_t FindCommentClose();                  // "-->", byte by byte
-  std::size_t FindGtByte(std::size_t from);        // '>', byte by byte
-  std::size_t FindChar(char c, std::size_t from);  // first bytes of whole characters; c is '>' or '"'
+  std::size_t FindCommentClose();            // "-->", byte by byte
+  std::size_t FindGtByte(std::size_t from);  // '>', byte by byte
+  std::size_t FindChar(char c,
+                       std::size_t from);  // first bytes of whole characters; c is '>' or '"'
 
  private:
   // "No target in [from, found); found is the target or e_."
@@ -104,6 +110,7 @@ class LineEdit {
   void AfterDeleteAhead(Memo& memo, std::size_t gap_end, bool prefix_has_target);
 
   char* in_ = nullptr;
+  std::size_t readable_past_end_ = 0;
   std::size_t r_ = 0;
   std::size_t e_ = 0;
   std::vector<char> out_;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "convert/options.h"
+#include "convert/plain_scan.h"
 #include "convert/tag_rules.h"
 #include "convert/width_rules.h"
 #include "support/byte_scan.h"
@@ -275,7 +276,12 @@ ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
   const bool plain_open = !Options.strip_links && !Options.strip_img && !Options.strip_font &&
                           !Options.strip_bgsound && !Options.flatten_links;
   const auto& fold = Options.upper_case ? kFoldUpper : kFoldLower;
+  const bool plain = PlainRulesApply();
   while (!edit.AtEnd()) {
+    if (plain) {
+      PassPlain(edit, state);
+      if (edit.AtEnd()) break;
+    }
     const unsigned char c = edit.Byte();
     if (c == '\n') break;
     if (state.in_comment) {

@@ -9,9 +9,9 @@
 namespace lowtags {
 
 enum class ScanStatus {
-  kLineDone,       // the finished line went to the sink
-  kSecondOpen,     // a '<' inside a tag: the edit stands at it
-  kStrayClose,     // a '>' outside any tag: the edit stands at it
+  kLineDone,    // the finished line went to the sink
+  kSecondOpen,  // a '<' inside a tag: the edit stands at it
+  kStrayClose,  // a '>' outside any tag: the edit stands at it
 };
 
 // Converts the piece in `edit`. The finished line, and before it the extra newline of the

@@ -77,17 +77,16 @@ class StopSet {
     }
     if (has_range_) {
       const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8(static_cast<char>(low_)));
-      hit = _mm_or_si128(hit, _mm_cmpeq_epi8(
-                                  _mm_subs_epu8(offset, _mm_set1_epi8(static_cast<char>(span_))),
-                                  _mm_setzero_si128()));
+      hit = _mm_or_si128(
+          hit, _mm_cmpeq_epi8(_mm_subs_epu8(offset, _mm_set1_epi8(static_cast<char>(span_))),
+                              _mm_setzero_si128()));
     }
     if (has_pair_) {
       const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
       const __m128i lead = _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(pair_lead_)));
       const __m128i offset = _mm_sub_epi8(next, _mm_set1_epi8(static_cast<char>(pair_low_)));
       const __m128i in_range = _mm_cmpeq_epi8(
-          _mm_subs_epu8(offset, _mm_set1_epi8(static_cast<char>(pair_span_))),
-          _mm_setzero_si128());
+          _mm_subs_epu8(offset, _mm_set1_epi8(static_cast<char>(pair_span_))), _mm_setzero_si128());
       hit = _mm_or_si128(hit, _mm_and_si128(lead, in_range));
     }
     return _mm_movemask_epi8(hit);

@@ -7,18 +7,20 @@
 
 namespace lowtags {
 
-PieceReader::PieceReader(Disk& disk, int fd) : disk_(disk), fd_(fd), buffer_(kBlock) {}
+PieceReader::PieceReader(Disk& disk, int fd)
+    : disk_(disk), fd_(fd), buffer_(kBlock + kReadablePastEnd) {}
 
 bool PieceReader::ReadMore() {
   if (ended_) return false;
-  if (begin_ > 0 && buffer_.size() - end_ < kPiece + 2) {
+  const std::size_t capacity = buffer_.size() - kReadablePastEnd;
+  if (begin_ > 0 && capacity - end_ < kPiece + 2) {
     std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
     clean_end_ = clean_end_ > begin_ ? clean_end_ - begin_ : 0;
     end_ -= begin_;
     begin_ = 0;
   }
   std::size_t got = 0;
-  const int rc = disk_.Read(fd_, buffer_.data() + end_, buffer_.size() - end_, &got);
+  const int rc = disk_.Read(fd_, buffer_.data() + end_, capacity - end_, &got);
   if (rc != 0 || got == 0) {
     error_ = rc;
     ended_ = true;
@@ -53,6 +55,13 @@ void PieceReader::DropCarriageReturns() {
     end_ = static_cast<std::size_t>(out - base);
   }
   clean_end_ = end_;
+}
+
+std::string_view PieceReader::Text(std::size_t want) {
+  while (end_ - begin_ < want && ReadMore()) {
+  }
+  const std::size_t pending = end_ - begin_;
+  return {buffer_.data() + begin_, pending < want ? pending : want};
 }
 
 bool PieceReader::NextLine(std::span<char>* piece) {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "support/disk.h"
@@ -11,8 +12,12 @@ namespace lowtags {
 
 class PieceReader {
  public:
-  static constexpr std::size_t kPiece = 9999;  // bytes of text per piece, before the one-byte overhang
+  static constexpr std::size_t kPiece =
+      9999;  // bytes of text per piece, before the one-byte overhang
   static constexpr std::size_t kBlock = 256 * 1024;
+  // Bytes after the end of every piece that may be read, never written: vector searches look at
+  // whole blocks and ignore what lies past the end.
+  static constexpr std::size_t kReadablePastEnd = 128;
 
   PieceReader(Disk& disk, int fd);
   PieceReader(const PieceReader&) = delete;
@@ -24,6 +29,11 @@ class PieceReader {
   // next call. False at the end of the text or on a read error (then error() != 0).
   bool Next(std::span<char>* piece);
   int error() const { return error_; }
+  // The pending text as read (CR LF line ends still in it), at least `want` bytes of it when
+  // the file has them, at most `want`. For a caller that converts whole lines in place; the
+  // pieces go on after what it consumes, which must end a line.
+  std::string_view Text(std::size_t want);
+  void Consume(std::size_t n) { begin_ += n; }
   // False when no NUL byte has been read into the pending text, so pieces need no search for one.
   bool may_hold_nul() const { return may_hold_nul_; }
 
@@ -38,10 +48,10 @@ class PieceReader {
   Disk& disk_;
   int fd_;
   std::vector<char> buffer_;
-  std::size_t begin_ = 0;  // first pending byte
-  std::size_t end_ = 0;    // one past the last pending byte
+  std::size_t begin_ = 0;      // first pending byte
+  std::size_t end_ = 0;        // one past the last pending byte
   std::size_t clean_end_ = 0;  // pending bytes before this hold no carriage return
-  bool ended_ = false;     // end of file, 0x1A or error: nothing more will be read
+  bool ended_ = false;         // end of file, 0x1A or error: nothing more will be read
   bool may_hold_nul_ = false;
   int error_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "support/text_writer.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace lowtags {
@@ -51,6 +52,27 @@ void TextWriter::WriteLine(std::string_view line) {
     out[text + 1] = '\n';
     used_ += 2;
   }
+}
+
+void TextWriter::WriteCrLf(std::string_view text) {
+  for (std::size_t at = 0; at < text.size() && error_ == 0;) {
+    if (used_ == buffer_.size()) Flush();
+    const std::size_t n = std::min(text.size() - at, buffer_.size() - used_);
+    std::memcpy(buffer_.data() + used_, text.data() + at, n);
+    used_ += n;
+    at += n;
+  }
+}
+
+std::span<char> TextWriter::Room(std::size_t n) {
+  if (n > buffer_.size()) return {};
+  if (buffer_.size() - used_ < n) Flush();
+  return {buffer_.data() + used_, n};
+}
+
+void TextWriter::Filled(std::size_t n) {
+  // After a failed write the rest is dropped, as everywhere.
+  if (error_ == 0) used_ += n;
 }
 
 int TextWriter::Flush() {

@@ -1,0 +1,435 @@
+#include "convert/plain_scan.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "convert/options.h"
+#include "support/block_masks.h"
+#include "support/sjis.h"
+#include "support/text_reader.h"
+
+namespace lowtags {
+
+bool PlainRulesApply() {
+  const OptionSet& o = Options;
+  return !o.strip_links && !o.strip_img && !o.strip_font && !o.strip_bgsound && !o.flatten_links &&
+         !o.strip_bgcolor;
+}
+
+namespace {
+
+constexpr std::size_t kBlock = 64;
+
+// Bits [from, to) of a block, from <= to <= 64.
+constexpr std::uint64_t Span(std::size_t from, std::size_t to) {
+  const std::uint64_t below_to = to >= kBlock ? ~std::uint64_t{0} : (std::uint64_t{1} << to) - 1;
+  return below_to & ~((std::uint64_t{1} << from) - 1);
+}
+
+// Bit i of the result is the parity of bits 0 to i.
+constexpr std::uint64_t PrefixXor(std::uint64_t x) {
+  x ^= x << 1;
+  x ^= x << 2;
+  x ^= x << 4;
+  x ^= x << 8;
+  x ^= x << 16;
+  x ^= x << 32;
+  return x;
+}
+
+// The first set bit at or after `from` (< 64), or 64.
+inline std::size_t NextBit(std::uint64_t mask, std::size_t from) {
+  mask &= ~std::uint64_t{0} << from;
+  return mask != 0 ? static_cast<std::size_t>(__builtin_ctzll(mask)) : kBlock;
+}
+
+struct Portable {
+  static BlockMasks Classify(const char* p) { return ClassifyPortable(p); }
+  // Writes the 64 bytes at `in` to `out` with the case of the letters `fold` marks flipped.
+  static void Store(char* out, const char* in, std::uint64_t fold) {
+    std::memcpy(out, in, kBlock);
+    for (; fold != 0; fold &= fold - 1) out[__builtin_ctzll(fold)] ^= 0x20;
+  }
+};
+
+#if defined(LOWTAGS_HAVE_AVX512_PATH)
+struct Avx512 {
+  LOWTAGS_AVX512_TARGET static BlockMasks Classify(const char* p) { return ClassifyAvx512(p); }
+  LOWTAGS_AVX512_TARGET static void Store(char* out, const char* in, std::uint64_t fold) {
+    const __m512i v = _mm512_loadu_si512(in);
+    const __m512i flipped = _mm512_xor_si512(v, _mm512_set1_epi8(0x20));
+    _mm512_storeu_si512(out, _mm512_mask_blend_epi8(fold, v, flipped));
+  }
+};
+#endif
+
+enum class Where { kText, kTag, kQuoted, kComment, kElsewhere };
+
+Where Locate(const ConvState& state) {
+  if (state.in_comment) return Where::kComment;
+  if (!state.in_tag) return Where::kText;
+  if (state.quote_state == 1) return Where::kQuoted;
+  return state.quote_state == -1 ? Where::kTag : Where::kElsewhere;
+}
+
+// The stop bytes of each place in one block, each at the start of a character: a trail byte can
+// look like '<' in a broken page, and the character swallows it. The end of the piece stops all.
+struct Stops {
+  std::uint64_t text;
+  std::uint64_t tag;
+  std::uint64_t quoted;
+  std::uint64_t comment;
+  std::uint64_t letters;  // the letters to fold, where a character starts
+};
+
+enum class Mode { kPiece, kWholeLines };
+
+// Walks text block by block. Without deletions the output is the input with letters folded, so
+// each block is stored whole and only the bits of the letters to fold are worked out; the state
+// changes at the stop bytes, found with a bit scan each.
+//
+// A piece ends where the walk stops. Whole lines go on from line to line: their CR LF ends pass
+// as they are, a lone LF gains its CR, and a line that needs the full rules is given back whole,
+// the state as it was at its start.
+class PlainWalk {
+ public:
+  PlainWalk(Mode mode, const char* in, std::size_t r, std::size_t e, char* out, std::size_t w,
+            ConvState& state)
+      : mode_(mode),
+        in_(in),
+        e_(e),
+        out_(out),
+        shift_(w - r),
+        state_(state),
+        b_(r),
+        line_start_(r),
+        saved_(state) {}
+
+  // The input position reached: in whole-lines mode the start of the first line not converted.
+  template <class Isa>
+  std::size_t Run() {
+    const bool kana = Options.kana_to_wide != 0;
+    const bool alnum = Options.digits_to_narrow != 0 || Options.letters_to_narrow != 0;
+    const bool upper = Options.upper_case != 0;
+    const bool lines = mode_ == Mode::kWholeLines;
+    Where where = Locate(state_);
+    bool carry = false;
+    for (;;) {
+      if (lines && b_ - line_start_ >= PieceReader::kPiece) return GiveBackLine();
+      const BlockMasks m = Isa::Classify(in_ + b_);
+      bool carry_out = false;
+      const std::uint64_t starts = ~TrailBytes(m.lead, carry, &carry_out);
+      const std::uint64_t end = e_ - b_ < kBlock ? std::uint64_t{1} << (e_ - b_) : 0;
+      // A piece ends at its newline byte, whatever character it belongs to.
+      const std::uint64_t line_end = lines ? m.newline | m.cr : m.newline & starts;
+      Stops stops;
+      stops.comment = ((m.lt | m.dash) & starts) | line_end | end;
+      stops.quoted = stops.comment | ((m.gt | m.quote) & starts);
+      stops.tag = stops.quoted | (m.hash & starts);
+      stops.text = stops.comment | (m.gt & starts);
+      if (kana) stops.text |= m.kana & starts;
+      if (alnum) stops.text |= m.wide_alnum & starts;
+      stops.letters = (upper ? m.lower : m.upper) & starts;
+      std::uint64_t fold = 0;
+      if (end == 0 && where != Where::kComment && where != Where::kElsewhere &&
+          TagsOnlyBlock(m, starts, kana, alnum, &where, &fold)) {
+        Isa::Store(Dest(b_), in_ + b_, stops.letters & fold);
+        b_ += kBlock;
+        carry = carry_out;
+        continue;
+      }
+      const BlockEnd how = WalkBlock(stops, &where, &fold);
+      Isa::Store(Dest(b_), in_ + b_, fold);
+      if (how == BlockEnd::kStop) return lines ? GiveBackLine() : b_ + cur_;
+      if (how == BlockEnd::kNewLine) {
+        // The LF at cur_ leaves as CR LF: the rest of the output moves up a byte.
+        char* const at = Dest(b_ + cur_);
+        at[0] = '\r';
+        at[1] = '\n';
+        ++shift_;
+        ++cur_;
+        carry = false;
+      } else if (cur_ == kBlock) {
+        carry = carry_out;
+      } else {
+        // An event ran past the block: its bytes pass unchanged and a character starts after it.
+        std::memcpy(Dest(b_ + kBlock), in_ + b_ + kBlock, cur_ - kBlock);
+        carry = false;
+      }
+      b_ += cur_;
+      cur_ = 0;
+      if (how == BlockEnd::kNewLine) EndLine(b_);
+    }
+  }
+
+  // Where the output of the input byte at `i` goes.
+  std::size_t OutputOffset(std::size_t i) const { return i + shift_; }
+
+ private:
+  enum class BlockEnd { kDone, kStop, kNewLine };
+
+  char* Dest(std::size_t i) const { return out_ + OutputOffset(i); }
+
+  bool At(std::size_t at, std::string_view s) const {
+    return e_ - at >= s.size() && std::memcmp(in_ + at, s.data(), s.size()) == 0;
+  }
+
+  std::size_t GiveBackLine() {
+    state_ = saved_;
+    return line_start_;
+  }
+
+  void EndLine(std::size_t next_start) {
+    ++state_.line_no;
+    line_start_ = next_start;
+    saved_ = state_;
+  }
+
+  // A block of text and well-formed tags, no comment, '#' token, width conversion or LF without
+  // CR in it, as most blocks of a page are, is taken without walking: the bytes inside tags are
+  // those between a '<' and the next '>', the quoted ones those after an odd number of quotes
+  // since the tag's '<'. *fold gets the bytes inside tags outside quotes; false, with nothing
+  // changed, when the block needs the walk.
+  bool TagsOnlyBlock(const BlockMasks& m, std::uint64_t starts, bool kana, bool alnum, Where* where,
+                     std::uint64_t* fold) {
+    const std::uint64_t lt = m.lt & starts;
+    const std::uint64_t gt = m.gt & starts;
+    const std::uint64_t dash = m.dash & starts;
+    std::uint64_t marks = (lt & (dash >> 2)) | (dash & (dash >> 1)) | ((lt | dash) >> 61 << 61);
+    for (; marks != 0; marks &= marks - 1) {
+      const std::size_t at = b_ + static_cast<std::size_t>(__builtin_ctzll(marks));
+      if (At(at, "<!--") || At(at, "-->")) return false;
+    }
+    if (join_) {
+      for (std::uint64_t opens = lt; opens != 0; opens &= opens - 1) {
+        const char next = in_[b_ + static_cast<std::size_t>(__builtin_ctzll(opens)) + 1];
+        if (next == 'P' || next == 'p' || next == '/') return false;  // <P> and <PRE> join lines
+      }
+    }
+    const std::uint64_t nl = m.newline;
+    if (mode_ == Mode::kPiece) {
+      if ((nl | m.cr) != 0) return false;
+    } else if ((nl & 1) != 0 || (m.cr >> 63) != 0 || m.cr != (nl >> 1)) {
+      return false;  // a line end that is no CR LF, or a CR LF split between blocks
+    }
+    const bool in_tag = *where != Where::kText;
+    const std::uint64_t tag = PrefixXor(lt | gt) ^ (in_tag ? ~std::uint64_t{0} : 0);
+    // A '<' must open a tag and a '>' close one: anything else is an error for the walk.
+    if ((lt & ~tag) != 0 || (gt & tag) != 0) return false;
+    const bool quoted = *where == Where::kQuoted;
+    const std::uint64_t in_quotes =
+        PrefixXor(m.quote & starts & tag) ^ (quoted ? ~std::uint64_t{0} : 0);
+    if ((lt & in_quotes) != 0) return false;  // a tag that opens with its quotes reset
+    const std::uint64_t body = tag & ~in_quotes;
+    if ((m.hash & starts & body) != 0) return false;
+    std::uint64_t widths = 0;
+    if (kana) widths |= m.kana;
+    if (alnum) widths |= m.wide_alnum;
+    if ((widths & starts & ~tag) != 0) return false;
+    if (nl != 0) {
+      const auto first = static_cast<std::size_t>(__builtin_ctzll(nl));
+      if (b_ + first - 1 - line_start_ >= PieceReader::kPiece) return false;
+      const auto last = static_cast<std::size_t>(63 - __builtin_clzll(nl));
+      state_.line_no += __builtin_popcountll(nl) - 1;  // the last is EndLine's
+      SetState(last, tag, in_quotes, gt);
+      EndLine(b_ + last + 1);
+    }
+    SetState(kBlock - 1, tag, in_quotes, gt);
+    *where = Locate(state_);
+    *fold = body;
+    return true;
+  }
+
+  // The state after the byte at `bit` of a tags-only block. Outside tags the quote state is
+  // what the last '>' left, as the walk keeps it.
+  void SetState(std::size_t bit, std::uint64_t tag, std::uint64_t in_quotes, std::uint64_t gt) {
+    const std::uint64_t upto = Span(0, bit + 1);
+    state_.in_tag = static_cast<int>((tag >> bit) & 1);
+    std::size_t from = bit;
+    if (state_.in_tag == 0) {
+      if ((gt & upto) == 0) return;
+      from = static_cast<std::size_t>(63 - __builtin_clzll(gt & upto));
+    }
+    state_.quote_state = ((in_quotes >> from) & 1) != 0 ? 1 : -1;
+  }
+
+  // Moves on through the block until it is done, the walk must stop, or an LF needs its CR;
+  // cur_ is then the offset reached.
+  BlockEnd WalkBlock(const Stops& stops, Where* where, std::uint64_t* fold) {
+    while (cur_ < kBlock) {
+      std::size_t k = 0;
+      switch (*where) {
+        case Where::kText:
+          k = NextBit(stops.text, cur_);
+          break;
+        case Where::kTag:
+          k = NextBit(stops.tag, cur_);
+          *fold |= stops.letters & Span(cur_, k);
+          break;
+        case Where::kQuoted:
+          k = NextBit(stops.quoted, cur_);
+          break;
+        case Where::kComment:
+          // Deleting a comment searches its end byte by byte: the full rules do that.
+          if (strip_) return BlockEnd::kStop;
+          k = NextBit(stops.comment, cur_);
+          break;
+        case Where::kElsewhere:
+          return BlockEnd::kStop;
+      }
+      cur_ = k;
+      if (k == kBlock) break;
+      const std::size_t at = b_ + k;
+      if (at == e_) return BlockEnd::kStop;
+      const char c = in_[at];
+      if (c == '\n' || c == '\r') {
+        if (mode_ == Mode::kPiece) return BlockEnd::kStop;
+        if (at - line_start_ >= PieceReader::kPiece) return BlockEnd::kStop;  // cut in pieces
+        if (c == '\n') return BlockEnd::kNewLine;
+        // A lone CR is dropped, and the text of a line without its end is not all here yet.
+        if (at + 1 == e_ || in_[at + 1] != '\n') return BlockEnd::kStop;
+        cur_ += 2;
+        EndLine(b_ + cur_);
+        continue;
+      }
+      if (!Event(at, c, where)) return BlockEnd::kStop;
+    }
+    return BlockEnd::kDone;
+  }
+
+  // Handles the stop byte at `at`; false when the full rules must take it.
+  bool Event(std::size_t at, char c, Where* where) {
+    if (c == '<' && At(at, "<!--")) {
+      if (strip_) return false;
+      state_.in_comment = 1;
+      *where = Where::kComment;
+      cur_ += 4;
+      return true;
+    }
+    if (c == '-') {
+      if (At(at, "-->")) {
+        if (strip_) return false;
+        state_.in_comment = 0;
+        *where = Locate(state_);
+        cur_ += 3;
+      } else {
+        ++cur_;
+      }
+      return true;
+    }
+    switch (*where) {
+      case Where::kComment:
+        ++cur_;  // a '<' that opens nothing
+        return true;
+      case Where::kText:
+        return c == '<' && OpenTag(at, where);
+      case Where::kQuoted:
+      case Where::kTag:
+        return c != '<' && InTag(at, c, where);
+      case Where::kElsewhere:
+        break;
+    }
+    return false;
+  }
+
+  bool OpenTag(std::size_t at, Where* where) {
+    if (join_ && at + 1 < e_) {
+      const char next = in_[at + 1];
+      if (next == 'P' || next == 'p' || next == '/') return false;  // <P> and <PRE> join lines
+    }
+    state_.quote_state = -1;
+    state_.in_tag = 1;
+    *where = Where::kTag;
+    ++cur_;
+    return true;
+  }
+
+  // A '>', '"' or '#' in a tag; in a quoted value only the first two stop the walk.
+  bool InTag(std::size_t at, char c, Where* where) {
+    if (c == '>') {
+      state_.in_tag = 0;
+      state_.link_kind = 0;
+      *where = Where::kText;
+      ++cur_;
+    } else if (c == '"') {
+      state_.quote_state = -state_.quote_state;
+      *where = state_.quote_state == 1 ? Where::kQuoted : Where::kTag;
+      ++cur_;
+    } else {
+      cur_ += HashTokenEnd(at) - at;
+    }
+    return true;
+  }
+
+  // A '#' token (a colour or a fragment) keeps its case up to the next '>', blank or tab, by
+  // whole characters, over a newline and over '<' and "--" alike. Between lines the token stops
+  // at the line's end instead, which passes unchanged either way.
+  std::size_t HashTokenEnd(std::size_t at) const {
+    const bool lines = mode_ == Mode::kWholeLines;
+    const auto ends = [lines](char c) {
+      return c == '>' || c == ' ' || c == '\t' || (lines && (c == '\n' || c == '\r'));
+    };
+    std::size_t p = at;
+    while (p < e_ && !ends(in_[p])) {
+      const bool pair = IsLeadByte(in_[p]) && p + 1 < e_ &&
+                        !(lines && (in_[p + 1] == '\n' || in_[p + 1] == '\r'));
+      p += pair ? 2 : 1;
+    }
+    return p;
+  }
+
+  const Mode mode_;
+  const char* const in_;
+  const std::size_t e_;
+  char* const out_;
+  std::size_t
+      shift_;  // output offset minus input offset, modulo 2^64: rules before may have deleted
+  ConvState& state_;
+  const bool strip_ = Options.strip_comments != 0;
+  const bool join_ = Options.join_lines != 0;
+  std::size_t b_;        // the block's first byte
+  std::size_t cur_ = 0;  // the walk's offset in the block
+  std::size_t line_start_;
+  ConvState saved_;  // the state at line_start_
+};
+
+#if defined(LOWTAGS_HAVE_AVX512_PATH) && !defined(LOWTAGS_PORTABLE_VECTORS)
+LOWTAGS_AVX512_TARGET __attribute__((flatten)) std::size_t RunAvx512(PlainWalk& walk) {
+  return walk.Run<Avx512>();
+}
+// The processor does not change while the program runs.
+bool UseAvx512() {
+  static const bool have = HaveAvx512();
+  return have;
+}
+#else
+std::size_t RunAvx512(PlainWalk& walk) { return walk.Run<Portable>(); }
+bool UseAvx512() { return false; }
+#endif
+
+std::size_t Run(PlainWalk& walk) { return UseAvx512() ? RunAvx512(walk) : walk.Run<Portable>(); }
+
+}  // namespace
+
+void PassPlain(LineEdit& edit, ConvState& state) {
+  if (edit.readable_past_end() < kPlainReadablePastEnd) return;
+  LineEdit::Raw raw = edit.Open();
+  PlainWalk walk(Mode::kPiece, raw.in, raw.r, raw.e, raw.out, raw.w, state);
+  const std::size_t r = Run(walk);
+  raw.w = walk.OutputOffset(r);
+  raw.r = r;
+  edit.Commit(raw);
+}
+
+bool WholeLinesApply() { return PlainRulesApply() && !Options.join_lines; }
+
+std::size_t ConvertWholeLines(std::string_view text, ConvState& state, char* out,
+                              std::size_t* out_size) {
+  PlainWalk walk(Mode::kWholeLines, text.data(), 0, text.size(), out, 0, state);
+  const std::size_t used = Run(walk);
+  *out_size = walk.OutputOffset(used);
+  return used;
+}
+
+}  // namespace lowtags

@@ -1,0 +1,40 @@
+// The common shapes of a page in one loop: text, tag bodies, quoted values and comments, under
+// options that delete no tag and touch no attribute. Sixty-four bytes at a time; anything else
+// is left to the full rules.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "convert/conv_state.h"
+#include "convert/line_edit.h"
+
+namespace lowtags {
+
+// True when the options in force leave every tag and attribute whole.
+bool PlainRulesApply();
+
+// Bytes past the end of the piece the loop must be allowed to read.
+inline constexpr std::size_t kPlainReadablePastEnd = 65;
+
+// Converts from the position as far as the plain rules reach. Stops at the newline, at the end
+// of the piece, or before a byte the full rules must take: a bracket error, a width conversion,
+// a comment to delete, a <P> or <PRE> under -j, a '<' in a tag.
+void PassPlain(LineEdit& edit, ConvState& state);
+
+// True when ConvertWholeLines may run: the plain rules, and no line joining.
+bool WholeLinesApply();
+
+// Output room ConvertWholeLines needs for `n` bytes of text: an LF gains a CR, and whole blocks
+// are stored.
+constexpr std::size_t WholeLinesRoom(std::size_t n) { return 2 * n + 128; }
+
+// Converts whole lines from the start of `text`, as many as the plain rules take, into `out` as
+// final text (line ends CR LF) and returns the bytes of `text` used up; *out_size is the bytes
+// written. It stops before the first line that needs the full rules, is longer than a piece,
+// holds a lone CR, or does not end within `text`; the state is then that line's start.
+// kPlainReadablePastEnd bytes after `text` must be readable.
+std::size_t ConvertWholeLines(std::string_view text, ConvState& state, char* out,
+                              std::size_t* out_size);
+
+}  // namespace lowtags
