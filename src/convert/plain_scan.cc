@@ -5,6 +5,8 @@
 #include <string_view>
 
 #include "convert/options.h"
+#include "convert/width_rules.h"
+#include "convert/width_tables.h"
 #include "support/block_masks.h"
 #include "support/sjis.h"
 #include "support/text_reader.h"
@@ -24,7 +26,9 @@ constexpr std::size_t kBlock = 64;
 // Bits [from, to) of a block, from <= to <= 64.
 constexpr std::uint64_t Span(std::size_t from, std::size_t to) {
   const std::uint64_t below_to = to >= kBlock ? ~std::uint64_t{0} : (std::uint64_t{1} << to) - 1;
-  return below_to & ~((std::uint64_t{1} << from) - 1);
+  const std::uint64_t below_from =
+      from >= kBlock ? ~std::uint64_t{0} : (std::uint64_t{1} << from) - 1;
+  return below_to & ~below_from;
 }
 
 // Bit i of the result is the parity of bits 0 to i.
@@ -46,20 +50,23 @@ inline std::size_t NextBit(std::uint64_t mask, std::size_t from) {
 
 struct Portable {
   static BlockMasks Classify(const char* p) { return ClassifyPortable(p); }
-  // Writes the 64 bytes at `in` to `out` with the case of the letters `fold` marks flipped.
-  static void Store(char* out, const char* in, std::uint64_t fold) {
-    std::memcpy(out, in, kBlock);
-    for (; fold != 0; fold &= fold - 1) out[__builtin_ctzll(fold)] ^= 0x20;
+  // Writes bytes [from, to) of the block at `in` to the same offsets of `out`, with the case of
+  // the letters `fold` marks flipped; the other bytes of `out` may be written too.
+  static void Store(char* out, const char* in, std::uint64_t fold, std::size_t from,
+                    std::size_t to) {
+    std::memcpy(out + from, in + from, to - from);
+    for (fold &= Span(from, to); fold != 0; fold &= fold - 1) out[__builtin_ctzll(fold)] ^= 0x20;
   }
 };
 
 #if defined(LOWTAGS_HAVE_AVX512_PATH)
 struct Avx512 {
   LOWTAGS_AVX512_TARGET static BlockMasks Classify(const char* p) { return ClassifyAvx512(p); }
-  LOWTAGS_AVX512_TARGET static void Store(char* out, const char* in, std::uint64_t fold) {
+  LOWTAGS_AVX512_TARGET static void Store(char* out, const char* in, std::uint64_t fold,
+                                          std::size_t from, std::size_t to) {
     const __m512i v = _mm512_loadu_si512(in);
     const __m512i flipped = _mm512_xor_si512(v, _mm512_set1_epi8(0x20));
-    _mm512_storeu_si512(out, _mm512_mask_blend_epi8(fold, v, flipped));
+    _mm512_mask_storeu_epi8(out, Span(from, to), _mm512_mask_blend_epi8(fold, v, flipped));
   }
 };
 #endif
@@ -104,7 +111,8 @@ class PlainWalk {
         state_(state),
         b_(r),
         line_start_(r),
-        saved_(state) {}
+        saved_(state),
+        saved_shift_(w - r) {}
 
   // The input position reached: in whole-lines mode the start of the first line not converted.
   template <class Isa>
@@ -134,13 +142,14 @@ class PlainWalk {
       std::uint64_t fold = 0;
       if (end == 0 && where != Where::kComment && where != Where::kElsewhere &&
           TagsOnlyBlock(m, starts, kana, alnum, &where, &fold)) {
-        Isa::Store(Dest(b_), in_ + b_, stops.letters & fold);
+        Isa::Store(Dest(b_), in_ + b_, stops.letters & fold, 0, kBlock);
         b_ += kBlock;
         carry = carry_out;
         continue;
       }
-      const BlockEnd how = WalkBlock(stops, &where, &fold);
-      Isa::Store(Dest(b_), in_ + b_, fold);
+      seg_ = 0;
+      const BlockEnd how = WalkBlock<Isa>(stops, &where, &fold);
+      if (seg_ < kBlock) Isa::Store(Dest(b_), in_ + b_, fold, seg_, kBlock);
       if (how == BlockEnd::kStop) return lines ? GiveBackLine() : b_ + cur_;
       if (how == BlockEnd::kNewLine) {
         // The LF at cur_ leaves as CR LF: the rest of the output moves up a byte.
@@ -153,8 +162,10 @@ class PlainWalk {
       } else if (cur_ == kBlock) {
         carry = carry_out;
       } else {
-        // An event ran past the block: its bytes pass unchanged and a character starts after it.
-        std::memcpy(Dest(b_ + kBlock), in_ + b_ + kBlock, cur_ - kBlock);
+        // An event ran past the block and a character starts after it. What it passed
+        // unchanged is copied; what it converted is written already.
+        const std::size_t from = seg_ > kBlock ? seg_ : kBlock;
+        if (from < cur_) std::memcpy(Dest(b_ + from), in_ + b_ + from, cur_ - from);
         carry = false;
       }
       b_ += cur_;
@@ -177,6 +188,7 @@ class PlainWalk {
 
   std::size_t GiveBackLine() {
     state_ = saved_;
+    shift_ = saved_shift_;
     return line_start_;
   }
 
@@ -184,6 +196,7 @@ class PlainWalk {
     ++state_.line_no;
     line_start_ = next_start;
     saved_ = state_;
+    saved_shift_ = shift_;
   }
 
   // A block of text and well-formed tags, no comment, '#' token, width conversion or LF without
@@ -256,6 +269,7 @@ class PlainWalk {
 
   // Moves on through the block until it is done, the walk must stop, or an LF needs its CR;
   // cur_ is then the offset reached.
+  template <class Isa>
   BlockEnd WalkBlock(const Stops& stops, Where* where, std::uint64_t* fold) {
     while (cur_ < kBlock) {
       std::size_t k = 0;
@@ -293,9 +307,47 @@ class PlainWalk {
         EndLine(b_ + cur_);
         continue;
       }
+      if (*where == Where::kText && static_cast<unsigned char>(c) >= 0x80) {
+        // Half-width kana, or a full-width digit or letter: its trail must be in the piece.
+        if (at + 1 == e_) return BlockEnd::kStop;
+        // The output before it is stored with the shift it had; the masks of the block stay
+        // good, since they describe the input.
+        Isa::Store(Dest(b_), in_ + b_, *fold, seg_, k);
+        cur_ = k + ConvertWidth(at);
+        seg_ = cur_;
+        continue;
+      }
       if (!Event(at, c, where)) return BlockEnd::kStop;
     }
     return BlockEnd::kDone;
+  }
+
+  // Converts the run of characters for the width rules at `at` (figures such as "１９９６" come
+  // in runs) and returns the bytes read.
+  std::size_t ConvertWidth(std::size_t at) {
+    std::size_t p = at;
+    while (p + 1 < e_) {
+      const auto c = static_cast<unsigned char>(in_[p]);
+      const std::string_view rest(in_ + p, e_ - p);
+      WidthStep step;
+      if (IsHalfWidthKana(c)) {
+        if (!kana_) break;
+        step = WidenKana(rest, Dest(p));
+      } else if (c == 0x82 && alnum_ &&
+                 (p == at || WideAlnumIndex(c, static_cast<unsigned char>(rest[1])) >= 0)) {
+        // The first is the stop itself: a pair in the range the stops take, maybe no figure.
+        step = NarrowAlnumAt(rest, Dest(p));
+        if (step.read == 0) {
+          std::memcpy(Dest(p), in_ + p, 2);  // a full-width letter or digit left as it is
+          step = {2, 2};
+        }
+      } else {
+        break;
+      }
+      shift_ += step.written - step.read;
+      p += step.read;
+    }
+    return p - at;
   }
 
   // Handles the stop byte at `at`; false when the full rules must take it.
@@ -388,10 +440,14 @@ class PlainWalk {
   ConvState& state_;
   const bool strip_ = Options.strip_comments != 0;
   const bool join_ = Options.join_lines != 0;
+  const bool kana_ = Options.kana_to_wide != 0;
+  const bool alnum_ = Options.digits_to_narrow != 0 || Options.letters_to_narrow != 0;
   std::size_t b_;        // the block's first byte
   std::size_t cur_ = 0;  // the walk's offset in the block
+  std::size_t seg_ = 0;  // the block's bytes from here on are not stored yet
   std::size_t line_start_;
-  ConvState saved_;  // the state at line_start_
+  ConvState saved_;  // the state and shift at line_start_
+  std::size_t saved_shift_;
 };
 
 #if defined(LOWTAGS_HAVE_AVX512_PATH) && !defined(LOWTAGS_PORTABLE_VECTORS)

@@ -33,38 +33,20 @@ bool IsWideDigit(unsigned char lead, unsigned char trail) {
   return i >= 0 && i < 10;
 }
 
-// A full-width period, comma or minus turns ASCII only between two full-width digits; the digit
-// after it is converted when the scan reaches it.
-void NarrowDigitPunctuation(LineEdit& edit) {
-  const int mark = WidePunctuation(edit.Byte(0), edit.Byte(1));
-  if (mark == 0 || !IsWideDigit(edit.Byte(2), edit.Byte(3))) return;
-  edit.Skip(2);
-  edit.Put(static_cast<char>(mark));
-}
-
-bool NarrowFullWidthAlnum(LineEdit& edit, unsigned char lead) {
-  const int i = WideAlnumIndex(lead, edit.Byte(1));
-  if (i < 0) return false;
-  const bool digit = i < 10;
-  if (!(digit ? Options.digits_to_narrow : Options.letters_to_narrow)) return false;
-  edit.Skip(2);
-  edit.Put(NarrowAlnum(i));
-  if (digit) NarrowDigitPunctuation(edit);
-  return true;
+// The byte k places into `text`; NUL past its end, as after a C string.
+unsigned char ByteAt(std::string_view text, std::size_t k) {
+  return k < text.size() ? static_cast<unsigned char>(text[k]) : 0;
 }
 
 }  // namespace
 
-// A run of half-width kana under -k, each widened or merged with its voicing mark.
-void WidenKanaRun(LineEdit& edit) {
+WidthStep WidenKana(std::string_view text, char* out) {
   static const WideKanaTable kTable = MakeWideKanaTable();
-  LineEdit::Raw raw = edit.Open();
-  const char* const in = raw.in;
-  char* const out = raw.out;
   const WideKanaTable& table = kTable;
-  const std::size_t e = raw.e;
-  std::size_t r = raw.r;
-  std::size_t w = raw.w;
+  const char* const in = text.data();
+  const std::size_t e = text.size();
+  std::size_t r = 0;
+  std::size_t w = 0;
   while (r < e) {
     const auto kana = static_cast<unsigned char>(in[r]);
     if (!IsHalfWidthKana(kana)) break;
@@ -81,8 +63,29 @@ void WidenKanaRun(LineEdit& edit) {
     w += 2;
     ++r;
   }
-  raw.r = r;
-  raw.w = w;
+  return {r, w};
+}
+
+WidthStep NarrowAlnumAt(std::string_view text, char* out) {
+  const int i = WideAlnumIndex(ByteAt(text, 0), ByteAt(text, 1));
+  if (i < 0) return {};
+  const bool digit = i < kWideDigitCount;
+  if (!(digit ? Options.digits_to_narrow : Options.letters_to_narrow)) return {};
+  out[0] = NarrowAlnum(i);
+  // A full-width period, comma or minus turns ASCII only between two full-width digits; the
+  // digit after it is converted when the scan reaches it.
+  const int mark = digit ? WidePunctuation(ByteAt(text, 2), ByteAt(text, 3)) : 0;
+  if (mark == 0 || !IsWideDigit(ByteAt(text, 4), ByteAt(text, 5))) return {2, 1};
+  out[1] = static_cast<char>(mark);
+  return {4, 2};
+}
+
+void WidenKanaRun(LineEdit& edit) {
+  LineEdit::Raw raw = edit.Open();
+  const WidthStep step =
+      WidenKana(std::string_view(raw.in + raw.r, raw.e - raw.r), raw.out + raw.w);
+  raw.r += step.read;
+  raw.w += step.written;
   edit.Commit(raw);
 }
 
@@ -92,9 +95,15 @@ void ConvertWidthOrStep(LineEdit& edit) {
     WidenKanaRun(edit);
     return;
   }
-  if ((Options.digits_to_narrow || Options.letters_to_narrow) && IsLeadByte(c) &&
-      NarrowFullWidthAlnum(edit, c)) {
-    return;
+  if ((Options.digits_to_narrow || Options.letters_to_narrow) && IsLeadByte(c)) {
+    LineEdit::Raw raw = edit.Open();
+    const WidthStep step = NarrowAlnumAt(edit.Rest(), raw.out + raw.w);
+    if (step.read != 0) {
+      raw.r += step.read;
+      raw.w += step.written;
+      edit.Commit(raw);
+      return;
+    }
   }
   edit.Step();
 }
