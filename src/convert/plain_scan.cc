@@ -117,8 +117,6 @@ class PlainWalk {
   // The input position reached: in whole-lines mode the start of the first line not converted.
   template <class Isa>
   std::size_t Run() {
-    const bool kana = Options.kana_to_wide != 0;
-    const bool alnum = Options.digits_to_narrow != 0 || Options.letters_to_narrow != 0;
     const bool upper = Options.upper_case != 0;
     const bool lines = mode_ == Mode::kWholeLines;
     Where where = Locate(state_);
@@ -136,16 +134,17 @@ class PlainWalk {
       stops.quoted = stops.comment | ((m.gt | m.quote) & starts);
       stops.tag = stops.quoted | (m.hash & starts);
       stops.text = stops.comment | (m.gt & starts);
-      if (kana) stops.text |= m.kana & starts;
-      if (alnum) stops.text |= m.wide_alnum & starts;
+      if (kana_) stops.text |= m.kana & starts;
+      if (alnum_) stops.text |= m.wide_alnum & starts;
       stops.letters = (upper ? m.lower : m.upper) & starts;
       std::uint64_t fold = 0;
-      if (end == 0 && where != Where::kComment && where != Where::kElsewhere &&
-          TagsOnlyBlock(m, starts, kana, alnum, &where, &fold)) {
-        Isa::Store(Dest(b_), in_ + b_, stops.letters & fold, 0, kBlock);
-        b_ += kBlock;
-        carry = carry_out;
-        continue;
+      if (end == 0 && where != Where::kComment && where != Where::kElsewhere) {
+        const std::size_t taken = TagsOnlyBlock<Isa>(m, starts, stops.letters, &where);
+        if (taken != 0) {
+          carry = taken == kBlock ? carry_out : false;
+          b_ += taken;
+          continue;
+        }
       }
       seg_ = 0;
       const BlockEnd how = WalkBlock<Isa>(stops, &where, &fold);
@@ -199,59 +198,80 @@ class PlainWalk {
     saved_shift_ = shift_;
   }
 
-  // A block of text and well-formed tags, no comment, '#' token, width conversion or LF without
-  // CR in it, as most blocks of a page are, is taken without walking: the bytes inside tags are
-  // those between a '<' and the next '>', the quoted ones those after an odd number of quotes
-  // since the tag's '<'. *fold gets the bytes inside tags outside quotes; false, with nothing
-  // changed, when the block needs the walk.
-  bool TagsOnlyBlock(const BlockMasks& m, std::uint64_t starts, bool kana, bool alnum, Where* where,
-                     std::uint64_t* fold) {
+  // A block of text and well-formed tags, no comment, '#' token or LF without CR in it, as most
+  // blocks of a page are, is taken without walking: the bytes inside tags are those between a
+  // '<' and the next '>', the quoted ones those after an odd number of quotes since the tag's
+  // '<'. Returns the bytes taken (more than a block when a run of kana goes on past it), or 0,
+  // with nothing changed, when the block needs the walk.
+  template <class Isa>
+  std::size_t TagsOnlyBlock(const BlockMasks& m, std::uint64_t starts, std::uint64_t letters,
+                            Where* where) {
     const std::uint64_t lt = m.lt & starts;
     const std::uint64_t gt = m.gt & starts;
     const std::uint64_t dash = m.dash & starts;
     std::uint64_t marks = (lt & (dash >> 2)) | (dash & (dash >> 1)) | ((lt | dash) >> 61 << 61);
     for (; marks != 0; marks &= marks - 1) {
       const std::size_t at = b_ + static_cast<std::size_t>(__builtin_ctzll(marks));
-      if (At(at, "<!--") || At(at, "-->")) return false;
+      if (At(at, "<!--") || At(at, "-->")) return 0;
     }
     if (join_) {
       for (std::uint64_t opens = lt; opens != 0; opens &= opens - 1) {
         const char next = in_[b_ + static_cast<std::size_t>(__builtin_ctzll(opens)) + 1];
-        if (next == 'P' || next == 'p' || next == '/') return false;  // <P> and <PRE> join lines
+        if (next == 'P' || next == 'p' || next == '/') return 0;  // <P> and <PRE> join lines
       }
     }
     const std::uint64_t nl = m.newline;
     if (mode_ == Mode::kPiece) {
-      if ((nl | m.cr) != 0) return false;
+      if ((nl | m.cr) != 0) return 0;
     } else if ((nl & 1) != 0 || (m.cr >> 63) != 0 || m.cr != (nl >> 1)) {
-      return false;  // a line end that is no CR LF, or a CR LF split between blocks
+      return 0;  // a line end that is no CR LF, or a CR LF split between blocks
     }
     const bool in_tag = *where != Where::kText;
     const std::uint64_t tag = PrefixXor(lt | gt) ^ (in_tag ? ~std::uint64_t{0} : 0);
     // A '<' must open a tag and a '>' close one: anything else is an error for the walk.
-    if ((lt & ~tag) != 0 || (gt & tag) != 0) return false;
+    if ((lt & ~tag) != 0 || (gt & tag) != 0) return 0;
     const bool quoted = *where == Where::kQuoted;
     const std::uint64_t in_quotes =
         PrefixXor(m.quote & starts & tag) ^ (quoted ? ~std::uint64_t{0} : 0);
-    if ((lt & in_quotes) != 0) return false;  // a tag that opens with its quotes reset
-    const std::uint64_t body = tag & ~in_quotes;
-    if ((m.hash & starts & body) != 0) return false;
+    if ((lt & in_quotes) != 0) return 0;  // a tag that opens with its quotes reset
+    if ((m.hash & starts & tag & ~in_quotes) != 0) return 0;
     std::uint64_t widths = 0;
-    if (kana) widths |= m.kana;
-    if (alnum) widths |= m.wide_alnum;
-    if ((widths & starts & ~tag) != 0) return false;
+    if (kana_) widths |= m.kana;
+    if (alnum_) widths |= m.wide_alnum;
+    widths &= starts & ~tag;
+    if ((widths >> 63) != 0) return 0;  // its trail may lie past the text
+    std::size_t next_line = kBlock + 1;
     if (nl != 0) {
       const auto first = static_cast<std::size_t>(__builtin_ctzll(nl));
-      if (b_ + first - 1 - line_start_ >= PieceReader::kPiece) return false;
-      const auto last = static_cast<std::size_t>(63 - __builtin_clzll(nl));
-      state_.line_no += __builtin_popcountll(nl) - 1;  // the last is EndLine's
-      SetState(last, tag, in_quotes, gt);
-      EndLine(b_ + last + 1);
+      if (b_ + first - 1 - line_start_ >= PieceReader::kPiece) return 0;
+      next_line = static_cast<std::size_t>(63 - __builtin_clzll(nl)) + 1;
     }
+    // The block is taken. Runs of characters for the width rules lie in text between tags and
+    // never across a line end; the output is stored in segments around them.
+    const std::uint64_t fold = letters & tag & ~in_quotes;
+    std::size_t stored = 0;
+    for (std::uint64_t todo = widths; todo != 0;) {
+      const auto at = static_cast<std::size_t>(__builtin_ctzll(todo));
+      if (at >= next_line) EndLines(nl, next_line, tag, in_quotes, gt);
+      Isa::Store(Dest(b_), in_ + b_, fold, stored, at);
+      stored = at + ConvertWidth(b_ + at);
+      if (stored >= kBlock) break;
+      todo &= ~Span(0, stored);
+    }
+    if (next_line <= kBlock) EndLines(nl, next_line, tag, in_quotes, gt);
+    if (stored < kBlock) Isa::Store(Dest(b_), in_ + b_, fold, stored, kBlock);
     SetState(kBlock - 1, tag, in_quotes, gt);
     *where = Locate(state_);
-    *fold = body;
-    return true;
+    return stored > kBlock ? stored : kBlock;
+  }
+
+  // Counts the lines that end in a tags-only block and notes the start of the last one.
+  void EndLines(std::uint64_t nl, std::size_t& next_line, std::uint64_t tag,
+                std::uint64_t in_quotes, std::uint64_t gt) {
+    state_.line_no += __builtin_popcountll(nl) - 1;  // the last is EndLine's
+    SetState(next_line - 1, tag, in_quotes, gt);
+    EndLine(b_ + next_line);
+    next_line = kBlock + 1;
   }
 
   // The state after the byte at `bit` of a tags-only block. Outside tags the quote state is
