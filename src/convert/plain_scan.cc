@@ -223,7 +223,7 @@ class PlainWalk {
     const std::uint64_t nl = m.newline;
     if (mode_ == Mode::kPiece) {
       if ((nl | m.cr) != 0) return 0;
-    } else if ((nl & 1) != 0 || (m.cr >> 63) != 0 || m.cr != (nl >> 1)) {
+    } else if ((nl & 1) != 0 || m.cr != (nl >> 1)) {
       return 0;  // a line end that is no CR LF, or a CR LF split between blocks
     }
     const bool in_tag = *where != Where::kText;

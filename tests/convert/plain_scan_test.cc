@@ -1,0 +1,141 @@
+// Whole lines converted straight from the read buffer: the traps of lines, blocks and chunks.
+// Each file goes through conv_html twice, into a CR LF writer on a fake disk and into a plain
+// sink, and both must give what the literal reference converter gives.
+#include "convert/plain_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "convert/conv_html.h"
+#include "convert/options.h"
+#include "convert/reference_converter.h"
+#include "support/fake_disk.h"
+#include "support/text_reader.h"
+#include "support/text_writer.h"
+
+namespace lowtags {
+namespace {
+
+std::string Repeat(std::string_view s, std::size_t n) {
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+std::string WithCrLf(std::string_view lf_text) {
+  std::string out;
+  for (const char c : lf_text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+// conv_html into a TextWriter on a fake disk: the bytes that reach the file.
+std::string ThroughWriter(const OptionSet& options, const std::string& input, bool* failed) {
+  const OptionSet saved = Options;
+  Options = options;
+  FakeDisk disk;
+  disk.AddFile("page.htm", input);
+  disk.AddFile("out.txt", "");
+  int in_fd = -1;
+  int out_fd = -1;
+  disk.OpenRead("page.htm", &in_fd);
+  disk.OpenWrite("out.txt", true, &out_fd);
+  PieceReader reader(disk, in_fd);
+  TextWriter writer(disk, out_fd);
+  *failed = conv_html(reader, "page.htm", writer, disk) != ConvResult::kConverted;
+  writer.Flush();
+  Options = saved;
+  return disk.Contents("out.txt").value_or("(no file)");
+}
+
+struct Case {
+  const char* name;
+  const char* options;
+  std::string input;
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class WholeLinesTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(WholeLinesTest, AgreesWithTheReference) {
+  const Case& c = GetParam();
+  const OptionSet options = reference::OptionsFromLetters(c.options);
+  bool reference_failed = false;
+  const std::string expected = reference::ReferenceConvert(options, c.input, &reference_failed);
+  bool failed = false;
+  EXPECT_EQ(reference::Escape(reference::ProductionConvert(options, c.input, &failed)),
+            reference::Escape(expected));
+  EXPECT_EQ(failed, reference_failed);
+  EXPECT_EQ(reference::Escape(ThroughWriter(options, c.input, &failed)),
+            reference::Escape(WithCrLf(expected)));
+  EXPECT_EQ(failed, reference_failed);
+}
+
+const std::string kLine = "<P ALIGN=\"Center\">Text \x83\x65\x83\x4C<B CLASS=Big>Bold</B>\r\n";
+const std::string kKanaLine =
+    "abc\xB6\xDE\xB2\xC4\xDE <A HREF=\"X\">\x82\x50\x82\x54\x81\x44\x82\x57</A>\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, WholeLinesTest,
+    ::testing::Values(
+        Case{"ManyCrLfLines", "", Repeat(kLine, 300)}, Case{"UpperCase", "c", Repeat(kLine, 300)},
+        Case{"LfOnlyLines", "", Repeat("<A HREF=\"X\">Link</A>\n", 300)},
+        Case{"EmptyLfLines", "", Repeat("<B>x</B>\n\n" + std::string(100, 'y') + "\n", 30)},
+        Case{"MixedLineEnds", "", Repeat("<B>x</B>\n<I>y</I>\r\n", 200)},
+        Case{"LoneCarriageReturn", "", Repeat(kLine, 40) + "<B>a\rb</B>\r\n" + Repeat(kLine, 40)},
+        Case{"CarriageReturnLast", "", Repeat(kLine, 40) + "<B>x</B>\r"},
+        Case{"NoNewlineAtEnd", "", Repeat(kLine, 40) + "<B>x</B>"},
+        // Line ends on every offset of a 64-byte block, so that CR LF pairs split between blocks.
+        Case{"LineLengthsAroundBlocks", "",
+             [] {
+               std::string s;
+               for (int n = 50; n < 140; ++n) s += "<B>" + std::string(n, 'x') + "</B>\r\n";
+               return s;
+             }()},
+        Case{"LfLineLengthsAroundBlocks", "",
+             [] {
+               std::string s;
+               for (int n = 50; n < 140; ++n) s += "<B>" + std::string(n, 'x') + "</B>\n";
+               return s;
+             }()},
+        Case{"PieceLengthEdges", "c",
+             "<B>" + std::string(9994, 'x') + "\r\n<B>" + std::string(9995, 'x') + "\r\n<I>" +
+                 std::string(9996, 'y') + ">\r\n<U>z</U>\r\n"},
+        Case{"LeadByteBeforeNewline", "", Repeat("<A HREF=#Top\x82\r\n>X</A>\r\n<B \x82\r\n>", 50)},
+        Case{"HashTokenThroughLineEnd", "", Repeat("<FONT COLOR=#FF00\r\nAA>x</FONT>\r\n", 60)},
+        Case{"CommentMarksOnBlockEdges", "",
+             [] {
+               std::string s;
+               for (int n = 55; n < 70; ++n) s += std::string(n, 'x') + "<!--<B>-->-->--\r\n";
+               return s;
+             }()},
+        Case{"QuoteLeftOpenByClose", "", Repeat("<A TITLE=\"x>y\" HREF=\"Z\">Q</A>\r\n", 80)},
+        Case{"StrayCloseAfterManyLines", "", Repeat(kLine, 100) + "<B>x</B> > y\r\n"},
+        Case{"SecondOpenAfterManyLines", "", Repeat(kLine, 100) + "<B <I>\r\n"},
+        Case{"TrailBytesLikeBrackets", "", Repeat("\x81<\x81>\x82\"<B>\x82<\x82\x3E</B>\r\n", 80)},
+        Case{"KanaAndFigures", "kna", Repeat(kKanaLine, 200)},
+        Case{
+            "KanaRunAcrossBlocks", "k",
+            Repeat(std::string(60, 'a') + std::string(20, '\xB1') + "\xB6\xDE<B>\xB1</B>\r\n", 60)},
+        // 0x82 0x59 lies between the figures and the capitals: a stop that no rule takes.
+        Case{"PairBetweenFigures", "n",
+             Repeat("<B>x</B>\x82\x59\x82\x59\x82\x50 and more text here\r\n", 60)},
+        Case{"PairAtTheEnd", "na", Repeat(kLine, 10) + "abc\x82"},
+        Case{"CommentsKept", "k",
+             Repeat("<!-- <B>\xB1 --> <B>\xB1</B>\r\n<!--\r\n\xB1\r\n-->\r\n", 40)},
+        Case{"CommentsStripped", "r", Repeat("a<!-- x -->b<!--\r\n<B>\r\n-->c<I>\r\n</I>\r\n", 40)},
+        Case{"ChunkBoundaries", "c", [] {
+               std::string s;
+               for (int i = 0; s.size() < 300000; ++i) {
+                 s += "<TD CLASS=\"C" + std::to_string(i) + "\">" + std::string(i % 97, 'x') +
+                      "</TD>\r\n";
+               }
+               return s;
+             }()}));
+
+}  // namespace
+}  // namespace lowtags
