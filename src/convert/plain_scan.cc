@@ -216,8 +216,7 @@ class PlainWalk {
     }
     if (join_) {
       for (std::uint64_t opens = lt; opens != 0; opens &= opens - 1) {
-        const char next = in_[b_ + static_cast<std::size_t>(__builtin_ctzll(opens)) + 1];
-        if (next == 'P' || next == 'p' || next == '/') return 0;  // <P> and <PRE> join lines
+        if (MattersToJoining(b_ + static_cast<std::size_t>(__builtin_ctzll(opens)))) return 0;
       }
     }
     const std::uint64_t nl = m.newline;
@@ -405,11 +404,17 @@ class PlainWalk {
     return false;
   }
 
+  // Under -j a <PRE> or </PRE> changes what joins, and a <P> that opens a line may end the line
+  // before: the full rules take those.
+  bool MattersToJoining(std::size_t at) const {
+    const char next = in_[at + 1];
+    if (next != 'P' && next != 'p' && next != '/') return false;
+    if (At(at, "<PRE>") || At(at, "<pre>") || At(at, "</PRE>") || At(at, "</pre>")) return true;
+    return OutputOffset(at) == 0 && (At(at, "<P>") || At(at, "<p>"));
+  }
+
   bool OpenTag(std::size_t at, Where* where) {
-    if (join_ && at + 1 < e_) {
-      const char next = in_[at + 1];
-      if (next == 'P' || next == 'p' || next == '/') return false;  // <P> and <PRE> join lines
-    }
+    if (join_ && MattersToJoining(at)) return false;
     state_.quote_state = -1;
     state_.in_tag = 1;
     *where = Where::kTag;
