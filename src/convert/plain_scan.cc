@@ -52,10 +52,9 @@ struct Portable {
   static BlockMasks Classify(const char* p) { return ClassifyPortable(p); }
   // Writes bytes [from, to) of the block at `in` to the same offsets of `out`, with the case of
   // the letters `fold` marks flipped; the other bytes of `out` may be written too.
-  static void Store(char* out, const char* in, std::uint64_t fold, std::size_t from,
-                    std::size_t to) {
-    std::memcpy(out + from, in + from, to - from);
-    for (fold &= Span(from, to); fold != 0; fold &= fold - 1) out[__builtin_ctzll(fold)] ^= 0x20;
+  static void Store(char* out, const char* in, std::uint64_t fold, std::size_t n) {
+    std::memcpy(out, in, n);
+    for (fold &= Span(0, n); fold != 0; fold &= fold - 1) out[__builtin_ctzll(fold)] ^= 0x20;
   }
 };
 
@@ -63,10 +62,11 @@ struct Portable {
 struct Avx512 {
   LOWTAGS_AVX512_TARGET static BlockMasks Classify(const char* p) { return ClassifyAvx512(p); }
   LOWTAGS_AVX512_TARGET static void Store(char* out, const char* in, std::uint64_t fold,
-                                          std::size_t from, std::size_t to) {
-    const __m512i v = _mm512_loadu_si512(in);
+                                          std::size_t n) {
+    const std::uint64_t bytes = Span(0, n);
+    const __m512i v = _mm512_maskz_loadu_epi8(bytes, in);
     const __m512i flipped = _mm512_xor_si512(v, _mm512_set1_epi8(0x20));
-    _mm512_mask_storeu_epi8(out, Span(from, to), _mm512_mask_blend_epi8(fold, v, flipped));
+    _mm512_mask_storeu_epi8(out, bytes, _mm512_mask_blend_epi8(fold, v, flipped));
   }
 };
 #endif
@@ -148,7 +148,7 @@ class PlainWalk {
       }
       seg_ = 0;
       const BlockEnd how = WalkBlock<Isa>(stops, &where, &fold);
-      if (seg_ < kBlock) Isa::Store(Dest(b_), in_ + b_, fold, seg_, kBlock);
+      if (seg_ < kBlock) StoreBlock<Isa>(fold, seg_, kBlock);
       if (how == BlockEnd::kStop) return lines ? GiveBackLine() : b_ + cur_;
       if (how == BlockEnd::kNewLine) {
         // The LF at cur_ leaves as CR LF: the rest of the output moves up a byte.
@@ -180,6 +180,13 @@ class PlainWalk {
   enum class BlockEnd { kDone, kStop, kNewLine };
 
   char* Dest(std::size_t i) const { return out_ + OutputOffset(i); }
+
+  // Stores bytes [from, to) of the block with the letters `fold` marks flipped. The pointers
+  // start at `from`: before it the output may lie behind by more than the block's offset.
+  template <class Isa>
+  void StoreBlock(std::uint64_t fold, std::size_t from, std::size_t to) {
+    if (from < to) Isa::Store(Dest(b_ + from), in_ + b_ + from, fold >> from, to - from);
+  }
 
   bool At(std::size_t at, std::string_view s) const {
     return e_ - at >= s.size() && std::memcmp(in_ + at, s.data(), s.size()) == 0;
@@ -252,13 +259,13 @@ class PlainWalk {
     for (std::uint64_t todo = widths; todo != 0;) {
       const auto at = static_cast<std::size_t>(__builtin_ctzll(todo));
       if (at >= next_line) EndLines(nl, next_line, tag, in_quotes, gt);
-      Isa::Store(Dest(b_), in_ + b_, fold, stored, at);
+      StoreBlock<Isa>(fold, stored, at);
       stored = at + ConvertWidth(b_ + at);
       if (stored >= kBlock) break;
       todo &= ~Span(0, stored);
     }
     if (next_line <= kBlock) EndLines(nl, next_line, tag, in_quotes, gt);
-    if (stored < kBlock) Isa::Store(Dest(b_), in_ + b_, fold, stored, kBlock);
+    if (stored < kBlock) StoreBlock<Isa>(fold, stored, kBlock);
     SetState(kBlock - 1, tag, in_quotes, gt);
     *where = Locate(state_);
     return stored > kBlock ? stored : kBlock;
@@ -331,7 +338,7 @@ class PlainWalk {
         if (at + 1 == e_) return BlockEnd::kStop;
         // The output before it is stored with the shift it had; the masks of the block stay
         // good, since they describe the input.
-        Isa::Store(Dest(b_), in_ + b_, *fold, seg_, k);
+        StoreBlock<Isa>(*fold, seg_, k);
         cur_ = k + ConvertWidth(at);
         seg_ = cur_;
         continue;
