@@ -74,27 +74,45 @@ class WholeLines {
  public:
   static constexpr std::size_t kChunk = 64 * 1024;
 
-  void Convert(PieceReader& input, ConvState& state, ByteSink& lines) {
-    if (input.may_hold_nul()) return;
+  static_assert(PieceReader::kReadablePastEnd >= kPlainReadablePastEnd);
+
+  // False when not even the first line could be taken.
+  bool Convert(PieceReader& input, ConvState& state, ByteSink& lines) {
     const std::string_view text = input.Text(kChunk);
     // A NUL ends a line's text: the pieces search for it.
-    if (text.empty() || input.may_hold_nul()) return;
+    if (text.empty() || input.may_hold_nul()) return false;
     std::span<char> room = lines.Room(WholeLinesRoom(text.size()));
-    if (room.empty()) {
+    const bool own_room = room.empty();
+    if (own_room) {
       scratch_.resize(WholeLinesRoom(kChunk));
       room = scratch_;
     }
     std::size_t written = 0;
     const std::size_t used = ConvertWholeLines(text, state, room.data(), &written);
-    if (room.data() == scratch_.data()) {
-      lines.WriteCrLf(std::string_view(room.data(), written));
+    if (own_room) {
+      WriteWithLf(lines, std::string_view(room.data(), written));
     } else {
       lines.Filled(written);
     }
     input.Consume(used);
+    return used != 0;
   }
 
  private:
+  // A sink without room of its own gets the lines as the scanner hands them out, LF alone; the
+  // text holds no CR but those of its CR LF ends.
+  static void WriteWithLf(ByteSink& lines, std::string_view text) {
+    std::size_t at = 0;
+    while (at < text.size()) {
+      const void* cr = std::memchr(text.data() + at, '\r', text.size() - at);
+      const std::size_t stop =
+          cr != nullptr ? static_cast<std::size_t>(static_cast<const char*>(cr) - text.data())
+                        : text.size();
+      lines.Write(text.substr(at, stop - at));
+      at = stop + 1;
+    }
+  }
+
   std::vector<char> scratch_;
 };
 
@@ -103,12 +121,16 @@ ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out,
   StoreSink store;
   ByteSink& lines = Options.overwrite ? static_cast<ByteSink&>(store) : out;
   const bool whole_lines = !Options.overwrite && WholeLinesApply();
+  bool try_whole_lines = whole_lines;
   WholeLines fast;
   LineEdit edit;
   std::span<char> piece;
   for (;;) {
-    if (whole_lines) fast.Convert(input, state, lines);
+    // Once whole lines gave up on a line, the pieces take it to its end first: a line longer
+    // than a piece would be walked twice otherwise.
+    if (try_whole_lines) try_whole_lines = fast.Convert(input, state, lines);
     if (!input.Next(&piece)) break;
+    if (!try_whole_lines) try_whole_lines = whole_lines && piece.back() == '\n';
     ++state.line_no;
     edit.Reset(input.may_hold_nul() ? TextOf(piece) : piece, PieceReader::kReadablePastEnd);
     const ScanStatus status = ScanLine(edit, state, lines);

@@ -27,8 +27,9 @@ std::size_t LineEdit::Answer(Memo& memo, std::size_t q, std::size_t found) {
 
 std::size_t LineEdit::FindCommentClose() {
   const std::size_t q = r_;
-  if (comment_close_.Answers(q))
+  if (comment_close_.Answers(q)) {
     return comment_close_.found == e_ ? npos : comment_close_.found - r_;
+  }
   std::size_t s = q + 2;
   while (s < e_) {
     const void* hit = std::memchr(in_ + s, '>', e_ - s);

@@ -95,8 +95,8 @@ class LineEdit {
   // full of tags or comments is still searched in linear time.
   std::size_t FindCommentClose();            // "-->", byte by byte
   std::size_t FindGtByte(std::size_t from);  // '>', byte by byte
-  std::size_t FindChar(char c,
-                       std::size_t from);  // first bytes of whole characters; c is '>' or '"'
+  // First bytes of whole characters; c is '>' or '"'.
+  std::size_t FindChar(char c, std::size_t from);
 
  private:
   // "No target in [from, found); found is the target or e_."

@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "convert/options.h"
+#include "convert/tag_rules.h"
 #include "convert/width_rules.h"
-#include "convert/width_tables.h"
 #include "support/block_masks.h"
 #include "support/sjis.h"
 #include "support/text_reader.h"
@@ -50,8 +50,7 @@ inline std::size_t NextBit(std::uint64_t mask, std::size_t from) {
 
 struct Portable {
   static BlockMasks Classify(const char* p) { return ClassifyPortable(p); }
-  // Writes bytes [from, to) of the block at `in` to the same offsets of `out`, with the case of
-  // the letters `fold` marks flipped; the other bytes of `out` may be written too.
+  // Writes the n bytes at `in` to `out`, with the case of the letters `fold` marks flipped.
   static void Store(char* out, const char* in, std::uint64_t fold, std::size_t n) {
     std::memcpy(out, in, n);
     for (fold &= Span(0, n); fold != 0; fold &= fold - 1) out[__builtin_ctzll(fold)] ^= 0x20;
@@ -127,6 +126,15 @@ class PlainWalk {
       bool carry_out = false;
       const std::uint64_t starts = ~TrailBytes(m.lead, carry, &carry_out);
       const std::uint64_t end = e_ - b_ < kBlock ? std::uint64_t{1} << (e_ - b_) : 0;
+      const std::uint64_t letters = (upper ? m.lower : m.upper) & starts;
+      if (end == 0 && where != Where::kComment && where != Where::kElsewhere) {
+        const std::size_t taken = TagsOnlyBlock<Isa>(m, starts, letters, &where);
+        if (taken != 0) {
+          carry = taken == kBlock ? carry_out : false;
+          b_ += taken;
+          continue;
+        }
+      }
       // A piece ends at its newline byte, whatever character it belongs to.
       const std::uint64_t line_end = lines ? m.newline | m.cr : m.newline & starts;
       Stops stops;
@@ -136,16 +144,8 @@ class PlainWalk {
       stops.text = stops.comment | (m.gt & starts);
       if (kana_) stops.text |= m.kana & starts;
       if (alnum_) stops.text |= m.wide_alnum & starts;
-      stops.letters = (upper ? m.lower : m.upper) & starts;
+      stops.letters = letters;
       std::uint64_t fold = 0;
-      if (end == 0 && where != Where::kComment && where != Where::kElsewhere) {
-        const std::size_t taken = TagsOnlyBlock<Isa>(m, starts, stops.letters, &where);
-        if (taken != 0) {
-          carry = taken == kBlock ? carry_out : false;
-          b_ += taken;
-          continue;
-        }
-      }
       seg_ = 0;
       const BlockEnd how = WalkBlock<Isa>(stops, &where, &fold);
       if (seg_ < kBlock) StoreBlock<Isa>(fold, seg_, kBlock);
@@ -349,26 +349,16 @@ class PlainWalk {
   }
 
   // Converts the run of characters for the width rules at `at` (figures such as "１９９６" come
-  // in runs) and returns the bytes read.
+  // in runs) and returns the bytes read. The first is the stop itself; a pair in the range the
+  // stops take that no rule converts passes as it is.
   std::size_t ConvertWidth(std::size_t at) {
     std::size_t p = at;
     while (p + 1 < e_) {
-      const auto c = static_cast<unsigned char>(in_[p]);
-      const std::string_view rest(in_ + p, e_ - p);
-      WidthStep step;
-      if (IsHalfWidthKana(c)) {
-        if (!kana_) break;
-        step = WidenKana(rest, Dest(p));
-      } else if (c == 0x82 && alnum_ &&
-                 (p == at || WideAlnumIndex(c, static_cast<unsigned char>(rest[1])) >= 0)) {
-        // The first is the stop itself: a pair in the range the stops take, maybe no figure.
-        step = NarrowAlnumAt(rest, Dest(p));
-        if (step.read == 0) {
-          std::memcpy(Dest(p), in_ + p, 2);  // a full-width letter or digit left as it is
-          step = {2, 2};
-        }
-      } else {
-        break;
+      WidthStep step = ConvertWidthAt({in_ + p, e_ - p}, Dest(p));
+      if (step.read == 0) {
+        if (p != at) break;
+        std::memcpy(Dest(p), in_ + p, 2);
+        step = {2, 2};
       }
       shift_ += step.written - step.read;
       p += step.read;
@@ -441,34 +431,17 @@ class PlainWalk {
       *where = state_.quote_state == 1 ? Where::kQuoted : Where::kTag;
       ++cur_;
     } else {
-      cur_ += HashTokenEnd(at) - at;
+      cur_ += HashTokenLength({in_ + at, e_ - at}, mode_ == Mode::kWholeLines);
     }
     return true;
-  }
-
-  // A '#' token (a colour or a fragment) keeps its case up to the next '>', blank or tab, by
-  // whole characters, over a newline and over '<' and "--" alike. Between lines the token stops
-  // at the line's end instead, which passes unchanged either way.
-  std::size_t HashTokenEnd(std::size_t at) const {
-    const bool lines = mode_ == Mode::kWholeLines;
-    const auto ends = [lines](char c) {
-      return c == '>' || c == ' ' || c == '\t' || (lines && (c == '\n' || c == '\r'));
-    };
-    std::size_t p = at;
-    while (p < e_ && !ends(in_[p])) {
-      const bool pair = IsLeadByte(in_[p]) && p + 1 < e_ &&
-                        !(lines && (in_[p + 1] == '\n' || in_[p + 1] == '\r'));
-      p += pair ? 2 : 1;
-    }
-    return p;
   }
 
   const Mode mode_;
   const char* const in_;
   const std::size_t e_;
   char* const out_;
-  std::size_t
-      shift_;  // output offset minus input offset, modulo 2^64: rules before may have deleted
+  // Output offset minus input offset, modulo 2^64: rules before the walk may have deleted.
+  std::size_t shift_;
   ConvState& state_;
   const bool strip_ = Options.strip_comments != 0;
   const bool join_ = Options.join_lines != 0;

@@ -87,17 +87,6 @@ constexpr std::array<char, 256> MakeFold(bool to_upper) {
 constexpr std::array<char, 256> kFoldLower = MakeFold(false);
 constexpr std::array<char, 256> kFoldUpper = MakeFold(true);
 
-// A '#' token (a colour or a fragment) keeps its case: it runs to the next '>', blank or tab,
-// by whole characters, over a newline and over '<' and "--" alike.
-void KeepHashToken(LineEdit& edit) {
-  const std::string_view rest = edit.Rest();
-  std::size_t p = 0;
-  while (p < rest.size() && rest[p] != '>' && rest[p] != ' ' && rest[p] != '\t') {
-    p += CharLength(rest, p);
-  }
-  edit.Keep(p);
-}
-
 void ScanInsideTag(LineEdit& edit, ConvState& state, unsigned char c) {
   if (c == '"') state.quote_state = -state.quote_state;
   if (state.quote_state != -1) {
@@ -106,7 +95,7 @@ void ScanInsideTag(LineEdit& edit, ConvState& state, unsigned char c) {
   }
   if (MayStartAttribute(c) && TryAttributeRules(edit, state)) return;
   if (c == '#') {
-    KeepHashToken(edit);
+    edit.Keep(HashTokenLength(edit.Rest(), false));
     return;
   }
   if (IsLeadByte(c)) {

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "convert/options.h"
+#include "support/sjis.h"
 #include "support/sjis_search.h"
 
 namespace lowtags {
@@ -121,6 +122,19 @@ bool DeleteBackgroundColour(LineEdit& edit) {
 }
 
 }  // namespace
+
+std::size_t HashTokenLength(std::string_view text, bool stop_at_line_end) {
+  const auto line_end = [stop_at_line_end](char c) {
+    return stop_at_line_end && (c == '\n' || c == '\r');
+  };
+  std::size_t p = 0;
+  while (p < text.size() && text[p] != '>' && text[p] != ' ' && text[p] != '\t' &&
+         !line_end(text[p])) {
+    const bool pair = CharLength(text, p) == 2 && !line_end(text[p + 1]);
+    p += pair ? 2 : 1;
+  }
+  return p;
+}
 
 bool TryTagRules(LineEdit& edit, ConvState& state) {
   if (TryRemovals(edit, state) == Removal::kDeleted) return true;

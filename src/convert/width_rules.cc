@@ -89,23 +89,25 @@ void WidenKanaRun(LineEdit& edit) {
   edit.Commit(raw);
 }
 
+WidthStep ConvertWidthAt(std::string_view text, char* out) {
+  const unsigned char c = ByteAt(text, 0);
+  if (Options.kana_to_wide && IsHalfWidthKana(c)) return WidenKana(text, out);
+  if ((Options.digits_to_narrow || Options.letters_to_narrow) && IsLeadByte(c)) {
+    return NarrowAlnumAt(text, out);
+  }
+  return {};
+}
+
 void ConvertWidthOrStep(LineEdit& edit) {
-  const unsigned char c = edit.Byte();
-  if (Options.kana_to_wide && IsHalfWidthKana(c)) {
-    WidenKanaRun(edit);
+  LineEdit::Raw raw = edit.Open();
+  const WidthStep step = ConvertWidthAt(edit.Rest(), raw.out + raw.w);
+  if (step.read == 0) {
+    edit.Step();
     return;
   }
-  if ((Options.digits_to_narrow || Options.letters_to_narrow) && IsLeadByte(c)) {
-    LineEdit::Raw raw = edit.Open();
-    const WidthStep step = NarrowAlnumAt(edit.Rest(), raw.out + raw.w);
-    if (step.read != 0) {
-      raw.r += step.read;
-      raw.w += step.written;
-      edit.Commit(raw);
-      return;
-    }
-  }
-  edit.Step();
+  raw.r += step.read;
+  raw.w += step.written;
+  edit.Commit(raw);
 }
 
 }  // namespace lowtags

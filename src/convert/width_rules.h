@@ -21,6 +21,8 @@ WidthStep WidenKana(std::string_view text, char* out);
 // Narrows the full-width digit or letter that `text` starts with, when its option is on, into
 // `out`; after a digit also a full-width period, comma or minus that another digit follows.
 WidthStep NarrowAlnumAt(std::string_view text, char* out);
+// Whichever of the two the options in force take for the character `text` starts with.
+WidthStep ConvertWidthAt(std::string_view text, char* out);
 
 // Widens the run of half-width kana at the position under -k, merging voiced pairs; a lone
 // kana makes the line a byte longer.

@@ -14,11 +14,9 @@ class ByteSink {
   // The same for a converted line, whose only newline, if any, is its last byte; a sink may
   // use that to skip a search.
   virtual void WriteLine(std::string_view line) { Write(line); }
-  // Final text whose every newline is already CR LF, and which holds no other CR. A sink that
-  // translates newlines takes it as it stands; the others get it with LF newlines.
-  virtual void WriteCrLf(std::string_view text);
-  // Room for up to n bytes of such text straight in the sink's buffer, filled by the caller and
-  // handed over with Filled; empty when the sink has no buffer that large.
+  // Room for up to n bytes of final text (every newline already CR LF) straight in the buffer
+  // of a sink that writes newlines as CR LF, filled by the caller and handed over with Filled;
+  // empty when the sink has no such buffer, or none that large.
   virtual std::span<char> Room(std::size_t /*n*/) { return {}; }
   virtual void Filled(std::size_t /*n*/) {}
 };

@@ -12,8 +12,8 @@ namespace lowtags {
 
 class PieceReader {
  public:
-  static constexpr std::size_t kPiece =
-      9999;  // bytes of text per piece, before the one-byte overhang
+  // Bytes of text per piece, before the one-byte overhang.
+  static constexpr std::size_t kPiece = 9999;
   static constexpr std::size_t kBlock = 256 * 1024;
   // Bytes after the end of every piece that may be read, never written: vector searches look at
   // whole blocks and ignore what lies past the end.

@@ -1,6 +1,5 @@
 #include "support/text_writer.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace lowtags {
@@ -51,16 +50,6 @@ void TextWriter::WriteLine(std::string_view line) {
     out[text] = '\r';
     out[text + 1] = '\n';
     used_ += 2;
-  }
-}
-
-void TextWriter::WriteCrLf(std::string_view text) {
-  for (std::size_t at = 0; at < text.size() && error_ == 0;) {
-    if (used_ == buffer_.size()) Flush();
-    const std::size_t n = std::min(text.size() - at, buffer_.size() - used_);
-    std::memcpy(buffer_.data() + used_, text.data() + at, n);
-    used_ += n;
-    at += n;
   }
 }
 

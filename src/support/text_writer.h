@@ -21,7 +21,6 @@ class TextWriter : public ByteSink {
   // Buffers the bytes, newline as CR LF. After a failed write the rest is dropped.
   void Write(std::string_view bytes) override;
   void WriteLine(std::string_view line) override;
-  void WriteCrLf(std::string_view text) override;
   std::span<char> Room(std::size_t n) override;
   void Filled(std::size_t n) override;
   // Writes out what is buffered; returns the first error seen so far (0 when none).
