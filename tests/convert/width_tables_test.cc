@@ -229,63 +229,6 @@ TEST(WidthTablesTest, VoicedIndexAgreesWithTheTableForEveryPair) {
   }
 }
 
-struct PairCase {
-  unsigned char first;
-  unsigned char second;
-  int index;
-};
-
-void PrintTo(const PairCase& c, std::ostream* os) {
-  *os << Hex(std::string{static_cast<char>(c.first), static_cast<char>(c.second)}) << "-> "
-      << c.index;
-}
-
-class WideAlnumIndexTest : public testing::TestWithParam<PairCase> {};
-
-TEST_P(WideAlnumIndexTest, FindsOnlyFullWidthDigitsAndLetters) {
-  EXPECT_EQ(WideAlnumIndex(GetParam().first, GetParam().second), GetParam().index);
-}
-
-INSTANTIATE_TEST_SUITE_P(Pairs, WideAlnumIndexTest,
-                         testing::Values(PairCase{0x82, 0x4F, 0},   // ０
-                                         PairCase{0x82, 0x58, 9},   // ９
-                                         PairCase{0x82, 0x60, 10},  // Ａ
-                                         PairCase{0x82, 0x79, 35},  // Ｚ
-                                         PairCase{0x82, 0x81, 36},  // ａ
-                                         PairCase{0x82, 0x9A, 61},  // ｚ
-                                         PairCase{0x82, 0x59, -1},  // gap after ９
-                                         PairCase{0x82, 0x5F, -1},  // gap before Ａ
-                                         PairCase{0x82, 0x80, -1},  // gap before ａ
-                                         PairCase{0x82, 0x9B, -1},  // past ｚ
-                                         PairCase{0x81, 0x94, -1},  // ＃
-                                         PairCase{0x81, 0x69, -1},  // （
-                                         PairCase{0x83, 0x4F, -1},  // グ: right trail, wrong lead
-                                         PairCase{0x4F, 0x82, -1},  // straddles two entries
-                                         PairCase{0x00, 0x4F, -1}));
-
-class VoicedIndexTest : public testing::TestWithParam<PairCase> {};
-
-TEST_P(VoicedIndexTest, MergesOnlyListedPairs) {
-  EXPECT_EQ(VoicedIndex(GetParam().first, GetParam().second), GetParam().index);
-}
-
-INSTANTIATE_TEST_SUITE_P(Pairs, VoicedIndexTest,
-                         testing::Values(PairCase{0xB6, 0xDE, 0},     // ｶﾞ
-                                         PairCase{0xC4, 0xDE, 14},    // ﾄﾞ
-                                         PairCase{0xCA, 0xDE, 15},    // ﾊﾞ
-                                         PairCase{0xCA, 0xDF, 16},    // ﾊﾟ
-                                         PairCase{0xCE, 0xDF, 24},    // ﾎﾟ
-                                         PairCase{0xB3, 0xDE, 25},    // ｳﾞ
-                                         PairCase{0xB1, 0xDE, -1},    // ｱﾞ
-                                         PairCase{0xB3, 0xDF, -1},    // ｳﾟ
-                                         PairCase{0xB6, 0xDF, -1},    // ｶﾟ
-                                         PairCase{0xC5, 0xDE, -1},    // ﾅﾞ
-                                         PairCase{0xDE, 0xDE, -1},    // ﾞﾞ
-                                         PairCase{0xDE, 0xB7, -1},    // straddles ｶﾞ and ｷﾞ
-                                         PairCase{0xB6, 0xB7, -1},    // no mark
-                                         PairCase{0x36, 0xDE, -1},    // ASCII with a mark
-                                         PairCase{0xB6, 0x5E, -1}));  // 0xDE less its top bit
-
 TEST(WidthTablesTest, WideKanaGivesTheWideEntryForEachKanaByteOnly) {
   for (int b = 0; b < 256; ++b) {
     const auto c = static_cast<unsigned char>(b);
@@ -293,15 +236,6 @@ TEST(WidthTablesTest, WideKanaGivesTheWideEntryForEachKanaByteOnly) {
         (b >= 0xA1 && b <= 0xDF) ? Entry(wide_kana, 2, static_cast<std::size_t>(b - 0xA1)) : "";
     EXPECT_EQ(Hex(WideKana(c)), Hex(expected)) << "byte " << b;
   }
-}
-
-TEST(WidthTablesTest, WideKanaOfTheRangeEndsAndNeighbours) {
-  EXPECT_EQ(WideKana(0xA0), "");
-  EXPECT_EQ(WideKana(0xE0), "");
-  EXPECT_EQ(WideKana(0xA1), "\x81\x42");  // ｡ → 。
-  EXPECT_EQ(WideKana(0xB0), "\x81\x5B");  // ｰ → ー
-  EXPECT_EQ(WideKana(0xDE), "\x81\x4A");  // ﾞ → ゛
-  EXPECT_EQ(WideKana(0xDF), "\x81\x4B");  // ﾟ → ゜
 }
 
 TEST(WidthTablesTest, WideVoicedAndNarrowAlnumGiveTheirEntriesAndNothingOutside) {
