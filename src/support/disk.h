@@ -32,6 +32,9 @@ class Disk {
   // Writes all of the bytes or fails.
   virtual int Write(int fd, const char* bytes, std::size_t n) = 0;
   virtual int Sync(int fd) = 0;
+  // Starts writing what was written so far to the device, without waiting: a Sync later has
+  // less left to wait for. Best effort, never an error.
+  virtual void StartSync(int /*fd*/) {}
   virtual int Close(int fd) = 0;
   virtual int Stat(int fd, FileInfo* info) = 0;
   // Gives a new file the permission bits of an old one, and its owner where the process may.
@@ -55,6 +58,7 @@ class PosixDisk : public Disk {
   int Read(int fd, char* buffer, std::size_t cap, std::size_t* got) override;
   int Write(int fd, const char* bytes, std::size_t n) override;
   int Sync(int fd) override;
+  void StartSync(int fd) override;
   int Close(int fd) override;
   int Stat(int fd, FileInfo* info) override;
   int CopyOwnerAndMode(int fd, const FileInfo& like) override;

@@ -65,7 +65,10 @@ void TextWriter::Filled(std::size_t n) {
 }
 
 int TextWriter::Flush() {
-  if (error_ == 0 && used_ > 0) error_ = disk_.Write(fd_, buffer_.data(), used_);
+  if (error_ == 0 && used_ > 0) {
+    error_ = disk_.Write(fd_, buffer_.data(), used_);
+    if (error_ == 0 && sync_early_) disk_.StartSync(fd_);
+  }
   used_ = 0;
   return error_;
 }

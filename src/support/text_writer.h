@@ -26,6 +26,8 @@ class TextWriter : public ByteSink {
   // Writes out what is buffered; returns the first error seen so far (0 when none).
   int Flush();
   int error() const { return error_; }
+  // After each block written, the disk starts syncing it: for a file that is synced at the end.
+  void SyncEarly() { sync_early_ = true; }
 
  private:
   // Writes at most half a block.
@@ -36,6 +38,7 @@ class TextWriter : public ByteSink {
   std::vector<char> buffer_;
   std::size_t used_ = 0;
   int error_ = 0;
+  bool sync_early_ = false;
 };
 
 }  // namespace lowtags
