@@ -9,12 +9,41 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <new>
 #include <sstream>
 #include <stdexcept>
 
 #include "convert/options.h"
 #include "driver/command_line.h"
 #include "support/text_reader.h"
+
+// Counts allocations and, on request, makes one of them fail, so that running out of memory can
+// be tested. Every other test sees plain malloc/free behaviour.
+namespace {
+long g_allocations = 0;
+long g_fail_at = -1;  // allocation number that fails; -1: none
+
+// Kept out of line: the compiler would otherwise pair free() with the operator new it sees
+// inlined and warn about a mismatch that is none, since both sides are replaced here.
+[[gnu::noinline]] void* Obtain(std::size_t size) {
+  if (g_allocations++ == g_fail_at) {
+    throw std::bad_alloc();
+  }
+  if (void* p = std::malloc(size == 0 ? 1 : size)) {
+    return p;
+  }
+  throw std::bad_alloc();
+}
+[[gnu::noinline]] void Release(void* p) noexcept { std::free(p); }
+}  // namespace
+
+void* operator new(std::size_t size) { return Obtain(size); }
+void* operator new[](std::size_t size) { return Obtain(size); }
+void operator delete(void* p) noexcept { Release(p); }
+void operator delete(void* p, std::size_t) noexcept { Release(p); }
+void operator delete[](void* p) noexcept { Release(p); }
+void operator delete[](void* p, std::size_t) noexcept { Release(p); }
 
 namespace lowtags::testing {
 
@@ -94,8 +123,8 @@ ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& c
     const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(125);
-    if (as_nobody && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 ||
-                      ::setuid(65534) != 0)) {
+    if (as_nobody &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
       ::_exit(kCannotDropPrivileges);
     }
     ::dup2(in, 0);
@@ -117,6 +146,16 @@ ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& c
   if (stdout_path.empty()) run.out = ReadFile(out_path);
   run.err = ReadFile(err_path);
   return run;
+}
+
+long Allocations(const std::function<void()>& f, long fail_at) {
+  const long before = g_allocations;
+  g_fail_at = fail_at < 0 ? -1 : before + fail_at;
+  struct Reset {
+    ~Reset() { g_fail_at = -1; }
+  } reset;  // also when f throws
+  f();
+  return g_allocations - before;
 }
 
 }  // namespace lowtags::testing

@@ -2,6 +2,7 @@
 // program on bytes.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,8 +43,11 @@ void SetOptions(std::string_view letters);
 
 // Converts `text` as the content of a file named "page.htm" with the given option letters.
 // Returns the lines and messages as the converter hands them out (newline as LF).
-std::string Convert(std::string_view letters, std::string_view text,
-                    ConvResult* result = nullptr);
+std::string Convert(std::string_view letters, std::string_view text, ConvResult* result = nullptr);
+
+// Allocations made by f; when fail_at >= 0, the allocation with that number (from 0) throws
+// std::bad_alloc, so that running out of memory can be tested.
+long Allocations(const std::function<void()>& f, long fail_at = -1);
 
 struct ProgramRun {
   int status = -1;

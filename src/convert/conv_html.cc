@@ -90,7 +90,7 @@ class WholeLines {
     std::size_t written = 0;
     const std::size_t used = ConvertWholeLines(text, state, room.data(), &written);
     if (own_room) {
-      WriteWithLf(lines, std::string_view(room.data(), written));
+      lines.Write(DropCarriageReturns(room.first(written)));
     } else {
       lines.Filled(written);
     }
@@ -100,17 +100,19 @@ class WholeLines {
 
  private:
   // A sink without room of its own gets the lines as the scanner hands them out, LF alone; the
-  // text holds no CR but those of its CR LF ends.
-  static void WriteWithLf(ByteSink& lines, std::string_view text) {
-    std::size_t at = 0;
-    while (at < text.size()) {
-      const void* cr = std::memchr(text.data() + at, '\r', text.size() - at);
-      const std::size_t stop =
-          cr != nullptr ? static_cast<std::size_t>(static_cast<const char*>(cr) - text.data())
-                        : text.size();
-      lines.Write(text.substr(at, stop - at));
-      at = stop + 1;
+  // text holds no CR but those of its CR LF ends. Stretches between them move down whole.
+  static std::string_view DropCarriageReturns(std::span<char> text) {
+    char* out = text.data();
+    const char* in = text.data();
+    const char* const end = in + text.size();
+    while (in < end) {
+      const void* cr = std::memchr(in, '\r', static_cast<std::size_t>(end - in));
+      const char* stop = cr != nullptr ? static_cast<const char*>(cr) : end;
+      std::memmove(out, in, static_cast<std::size_t>(stop - in));
+      out += stop - in;
+      in = stop + 1;
     }
+    return {text.data(), static_cast<std::size_t>(out - text.data())};
   }
 
   std::vector<char> scratch_;
@@ -120,7 +122,7 @@ ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out,
   ConvState state;
   StoreSink store;
   ByteSink& lines = Options.overwrite ? static_cast<ByteSink&>(store) : out;
-  const bool whole_lines = !Options.overwrite && WholeLinesApply();
+  const bool whole_lines = WholeLinesApply();
   bool try_whole_lines = whole_lines;
   WholeLines fast;
   LineEdit edit;
@@ -148,6 +150,8 @@ ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out,
     return ConvResult::kFailed;
   }
   if (!Options.overwrite) return ConvResult::kConverted;
+  // Whole lines go to the store in chunks, not checked one by one.
+  if (store.failed()) return ConvResult::kFailed;
   return WriteBack(out, path, disk, store.head());
 }
 

@@ -20,6 +20,7 @@ constexpr std::size_t kReadBlock = std::size_t{64} * 1024;
 int WriteEntries(Disk& disk, int fd, name_lst& store) {
   try {
     TextWriter out(disk, fd);
+    out.SyncEarly();  // the new text is synced before it replaces the old
     for (auto entry = get_name(store, 0); entry && out.error() == 0; entry = get_name(store, 1)) {
       out.Write(*entry);
     }
@@ -103,8 +104,12 @@ RewriteStatus ReplaceWhole(Disk& disk, const std::string& target, const FileInfo
       disk.Sync(temp.fd()) != 0 || temp.Close() != 0 || temp.RenameOver(target) != 0) {
     return RewriteStatus::kFailed;  // the temporary file goes with `temp`
   }
-  // The new text is in place by now; a folder that will not sync is no reason to report it lost.
-  (void)disk.SyncFolderOf(target);
+  // The new text is in place by now; a folder that will not sync, even for want of memory, is no
+  // reason to report it lost.
+  try {
+    (void)disk.SyncFolderOf(target);
+  } catch (const std::bad_alloc&) {
+  }
   return RewriteStatus::kDone;
 }
 

@@ -5,14 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 
 #include "convert/conv_html.h"
 #include "convert/options.h"
 #include "convert/reference_converter.h"
 #include "support/fake_disk.h"
+#include "support/line_store.h"
 #include "support/text_reader.h"
 #include "support/text_writer.h"
+#include "test_support.h"
 
 namespace lowtags {
 namespace {
@@ -136,6 +139,49 @@ INSTANTIATE_TEST_SUITE_P(
                }
                return s;
              }()}));
+
+// Under -w whole lines reach the line store in chunks. Whichever allocation fails, the file holds
+// either all of the new text or all of the old, and the result says which.
+TEST(WholeLinesOverwrite, RunningOutOfMemoryLosesNothing) {
+  const std::string input = Repeat(kLine, 4000);  // several chunks
+  bool failed = false;
+  OptionSet options = reference::OptionsFromLetters("c");
+  const std::string expected = WithCrLf(reference::ReferenceConvert(options, input, &failed));
+  options.overwrite = 1;
+  const OptionSet saved = Options;
+  const int saved_dup_check = name_lst_dup_check;
+  Options = options;
+  name_lst_dup_check = 0;  // as the program has it: every line of a rewritten file is kept
+  // Runs the conversion with allocation `fail_at` failing (none when negative); the allocations.
+  const auto run = [&](long fail_at) {
+    FakeDisk disk;
+    disk.AddFile("page.htm", input);
+    int fd = -1;
+    disk.OpenRead("page.htm", &fd);
+    testing::StringSink out;
+    ConvResult result = ConvResult::kFailed;
+    long made = 0;
+    try {
+      made = testing::Allocations(
+          [&] {
+            PieceReader reader(disk, fd);
+            result = conv_html(reader, "page.htm", out, disk);
+          },
+          fail_at);
+    } catch (const std::bad_alloc&) {
+      result = ConvResult::kFailed;
+    }
+    const bool converted = result == ConvResult::kConverted;
+    EXPECT_EQ(disk.Contents("page.htm").value_or("(gone)"), converted ? expected : input)
+        << "allocation " << fail_at << (converted ? " (converted)" : " (failed)");
+    return made;
+  };
+  const long allocations = run(-1);
+  EXPECT_GT(allocations, 10);
+  for (long fail_at = 0; fail_at < allocations && !HasFailure(); ++fail_at) run(fail_at);
+  Options = saved;
+  name_lst_dup_check = saved_dup_check;
+}
 
 }  // namespace
 }  // namespace lowtags

@@ -340,14 +340,19 @@ int FakeDisk::Rename(const std::string& from, const std::string& to) {
   if (from == to) {
     return Leave(0);
   }
-  files_.erase(to);
-  symlinks_.erase(to);
-  if (const auto file = files_.find(from); file != files_.end()) {
-    files_[to] = file->second;
-    files_.erase(file);
+  // As atomic as the real one: everything that may allocate comes before the first change.
+  std::string target = to;
+  const auto move = [&](auto& from_map, auto& other_map) {
+    auto node = from_map.extract(from);
+    node.key() = std::move(target);
+    from_map.erase(to);
+    other_map.erase(to);
+    from_map.insert(std::move(node));
+  };
+  if (files_.count(from) != 0) {
+    move(files_, symlinks_);
   } else {
-    symlinks_[to] = symlinks_.at(from);
-    symlinks_.erase(from);
+    move(symlinks_, files_);
   }
   return Leave(0);
 }

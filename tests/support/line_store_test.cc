@@ -2,51 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
 #include <vector>
 
-// Counts allocations and, on request, makes one of them fail, so that running out of memory can
-// be tested. Every other test in the binary sees plain malloc/free behaviour.
-namespace {
-long g_allocations = 0;
-long g_fail_at = -1;  // allocation number that fails; -1: none
-
-// Kept out of line: the compiler would otherwise pair free() with the operator new it sees
-// inlined and warn about a mismatch that is none, since both sides are replaced here.
-[[gnu::noinline]] void* Obtain(std::size_t size) {
-  if (g_allocations++ == g_fail_at) {
-    throw std::bad_alloc();
-  }
-  if (void* p = std::malloc(size == 0 ? 1 : size)) {
-    return p;
-  }
-  throw std::bad_alloc();
-}
-[[gnu::noinline]] void Release(void* p) noexcept { std::free(p); }
-}  // namespace
-
-void* operator new(std::size_t size) { return Obtain(size); }
-void* operator new[](std::size_t size) { return Obtain(size); }
-void operator delete(void* p) noexcept { Release(p); }
-void operator delete(void* p, std::size_t) noexcept { Release(p); }
-void operator delete[](void* p) noexcept { Release(p); }
-void operator delete[](void* p, std::size_t) noexcept { Release(p); }
+#include "test_support.h"
 
 namespace lowtags {
 namespace {
 
-// Allocations made by f; when fail_at >= 0, the allocation with that number (from 0) fails.
-template <typename F>
-long Allocations(F f, long fail_at = -1) {
-  const long before = g_allocations;
-  g_fail_at = fail_at < 0 ? -1 : before + fail_at;
-  f();
-  g_fail_at = -1;
-  return g_allocations - before;
-}
+using testing::Allocations;
 
 class LineStore : public ::testing::Test {
  protected:
