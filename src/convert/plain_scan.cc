@@ -8,6 +8,7 @@
 #include "convert/tag_rules.h"
 #include "convert/width_rules.h"
 #include "support/block_masks.h"
+#include "support/byte_scan.h"
 #include "support/sjis.h"
 #include "support/text_reader.h"
 
@@ -311,8 +312,11 @@ class PlainWalk {
           k = NextBit(stops.quoted, cur_);
           break;
         case Where::kComment:
-          // Deleting a comment searches its end byte by byte: the full rules do that.
-          if (strip_) return BlockEnd::kStop;
+          if (strip_) {
+            const BlockEnd how = DeleteComment<Isa>(*fold, where);
+            if (how != BlockEnd::kDone) return how;
+            continue;
+          }
           k = NextBit(stops.comment, cur_);
           break;
         case Where::kElsewhere:
@@ -343,9 +347,54 @@ class PlainWalk {
         seg_ = cur_;
         continue;
       }
-      if (!Event(at, c, where)) return BlockEnd::kStop;
+      if (!Event<Isa>(at, c, where, *fold)) return BlockEnd::kStop;
     }
     return BlockEnd::kDone;
+  }
+
+  // The CR or LF that ends the line holding `at`, or e_; searched once a line.
+  std::size_t LineEnd(std::size_t at) {
+    if (line_end_from_ != line_start_) {
+      line_end_from_ = line_start_;
+      line_end_ = at + FindAnyOf<'\r', '\n'>(in_ + at, e_ - at);
+    }
+    return line_end_;
+  }
+
+  // Deletes n bytes at offset k of the block; the output before them is stored as it stands.
+  template <class Isa>
+  void Drop(std::size_t k, std::size_t n, std::uint64_t fold) {
+    StoreBlock<Isa>(fold, seg_, k);
+    shift_ -= n;
+    cur_ = k + n;
+    seg_ = cur_;
+  }
+
+  // Under -r, inside a comment: the text up to its end goes. The marks at the position go as
+  // they are; otherwise the end is searched byte by byte, as the full rules do, even inside
+  // what the character walk would take for one double-byte character. The walk agrees again
+  // after it: the '>' is no lead byte. A comment that goes on past the line is the full rules'
+  // to cut.
+  template <class Isa>
+  BlockEnd DeleteComment(std::uint64_t fold, Where* where) {
+    const std::size_t at = b_ + cur_;
+    if (At(at, "<!--") || At(at, "-->")) {
+      Event<Isa>(at, in_[at], where, fold);
+      return BlockEnd::kDone;
+    }
+    const std::size_t end = mode_ == Mode::kWholeLines ? LineEnd(at) : e_;
+    for (std::size_t x = at + 2; x < end; ++x) {
+      const void* gt = std::memchr(in_ + x, '>', end - x);
+      if (gt == nullptr) break;
+      x = static_cast<std::size_t>(static_cast<const char*>(gt) - in_);
+      if (in_[x - 1] == '-' && in_[x - 2] == '-') {
+        Drop<Isa>(cur_, x + 1 - at, fold);
+        state_.in_comment = 0;
+        *where = Locate(state_);
+        return BlockEnd::kDone;
+      }
+    }
+    return BlockEnd::kStop;
   }
 
   // Converts the run of characters for the width rules at `at` (figures such as "１９９６" come
@@ -366,21 +415,21 @@ class PlainWalk {
     return p - at;
   }
 
-  // Handles the stop byte at `at`; false when the full rules must take it.
-  bool Event(std::size_t at, char c, Where* where) {
+  // Handles the stop byte at `at`; false when the full rules must take it. Under -r the comment
+  // marks go wherever they stand.
+  template <class Isa>
+  bool Event(std::size_t at, char c, Where* where, std::uint64_t fold) {
     if (c == '<' && At(at, "<!--")) {
-      if (strip_) return false;
       state_.in_comment = 1;
       *where = Where::kComment;
-      cur_ += 4;
+      strip_ ? Drop<Isa>(cur_, 4, fold) : void(cur_ += 4);
       return true;
     }
     if (c == '-') {
       if (At(at, "-->")) {
-        if (strip_) return false;
         state_.in_comment = 0;
         *where = Locate(state_);
-        cur_ += 3;
+        strip_ ? Drop<Isa>(cur_, 3, fold) : void(cur_ += 3);
       } else {
         ++cur_;
       }
@@ -451,6 +500,8 @@ class PlainWalk {
   std::size_t cur_ = 0;  // the walk's offset in the block
   std::size_t seg_ = 0;  // the block's bytes from here on are not stored yet
   std::size_t line_start_;
+  std::size_t line_end_from_ = ~std::size_t{0};  // the line start line_end_ belongs to
+  std::size_t line_end_ = 0;
   ConvState saved_;  // the state and shift at line_start_
   std::size_t saved_shift_;
 };

@@ -18,8 +18,8 @@ bool PlainRulesApply();
 inline constexpr std::size_t kPlainReadablePastEnd = 65;
 
 // Converts from the position as far as the plain rules reach. Stops at the newline, at the end
-// of the piece, or before a byte the full rules must take: a bracket error, a width conversion,
-// a comment to delete, a <P> or <PRE> under -j, a '<' in a tag.
+// of the piece, or before a byte the full rules must take: a bracket error, a comment to delete
+// that goes on past the piece, a <P> or <PRE> under -j, a '<' in a tag.
 void PassPlain(LineEdit& edit, ConvState& state);
 
 // True when ConvertWholeLines may run: the plain rules, and no line joining.

@@ -130,6 +130,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"PairAtTheEnd", "na", Repeat(kLine, 10) + "abc\x82"},
         Case{"CommentsKept", "k",
              Repeat("<!-- <B>\xB1 --> <B>\xB1</B>\r\n<!--\r\n\xB1\r\n-->\r\n", 40)},
+        Case{"CommentEndInsideCharacter", "r",
+             Repeat("a<!--\x81-->b<B>\x82<!--x\x82-->-->c<!---->" + std::string(60, 'd') + "\r\n",
+                    40)},
         Case{"CommentsStripped", "r", Repeat("a<!-- x -->b<!--\r\n<B>\r\n-->c<I>\r\n</I>\r\n", 40)},
         Case{"ChunkBoundaries", "c", [] {
                std::string s;
