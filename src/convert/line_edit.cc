@@ -43,11 +43,12 @@ std::size_t LineEdit::FindCommentClose() {
 
 std::size_t LineEdit::FindGtByte(std::size_t from) {
   const std::size_t q = r_ + from;
-  if (byte_gt_.Answers(q)) return byte_gt_.found == e_ ? npos : byte_gt_.found - r_;
-  // Most tags are short: look at a few bytes before paying for a call.
+  // Most tags are short: a few bytes are looked at before the memo or a call. What the memo
+  // says stays true; it is only not extended.
   for (std::size_t i = q; i < e_ && i < q + 16; ++i) {
-    if (in_[i] == '>') return Answer(byte_gt_, q, i);
+    if (in_[i] == '>') return i - r_;
   }
+  if (byte_gt_.Answers(q)) return byte_gt_.found == e_ ? npos : byte_gt_.found - r_;
   const std::size_t from_here = q + 16 < e_ ? q + 16 : e_;
   const void* hit = std::memchr(in_ + from_here, '>', e_ - from_here);
   const std::size_t found =

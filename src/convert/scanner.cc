@@ -70,10 +70,6 @@ constexpr ByteSet MakeTagStops(bool attributes) {
 constexpr ByteSet kTagStops = MakeTagStops(false);
 constexpr ByteSet kTagStopsAttributes = MakeTagStops(true);
 
-constexpr bool IsAsciiLetter(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
 constexpr std::array<char, 256> MakeFold(bool to_upper) {
   std::array<char, 256> fold{};
   for (int c = 0; c < 256; ++c) {
@@ -292,12 +288,14 @@ ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
         WidenKanaRun(edit);
         continue;
       }
-      if (c == '<' && plain_open && IsAsciiLetter(edit.Byte(1)) && edit.Byte(1) != 'P' &&
-          edit.Byte(1) != 'p') {
-        // An ordinary start tag that no rule of the options in force can touch.
+      const unsigned char next = edit.Byte(1);
+      if (c == '<' && next != '!' &&
+          (!Options.join_lines || (next != 'P' && next != 'p' && next != '/'))) {
+        // A tag opens that is no comment, nor a <P> or <PRE> that line joining looks at: only
+        // the tag rules may take it.
         state.quote_state = -1;
         state.in_tag = 1;
-        edit.Step();
+        if (plain_open || !TryTagRules(edit, state)) edit.Step();
         continue;
       }
     } else if (state.quote_state == 1) {
