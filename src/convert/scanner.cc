@@ -141,6 +141,14 @@ void PassTag(LineEdit& edit, ConvState& state, const ByteSet& stops,
   edit.Commit(raw);
 }
 
+// A '<' in text that opens a tag and is no comment, nor a <P> or <PRE> that line joining looks
+// at.
+bool OpensTag(const LineEdit& edit) {
+  const unsigned char next = edit.Byte(1);
+  return edit.Byte() == '<' && next != '!' &&
+         (!Options.join_lines || (next != 'P' && next != 'p' && next != '/'));
+}
+
 // Under -j a line that opens with <P> after a joined line first ends that line.
 void ParagraphStart(const LineEdit& edit, const ConvState& state, ByteSink& lines) {
   std::size_t k = 3;
@@ -288,14 +296,16 @@ ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
         WidenKanaRun(edit);
         continue;
       }
-      const unsigned char next = edit.Byte(1);
-      if (c == '<' && next != '!' &&
-          (!Options.join_lines || (next != 'P' && next != 'p' && next != '/'))) {
-        // A tag opens that is no comment, nor a <P> or <PRE> that line joining looks at: only
-        // the tag rules may take it.
-        state.quote_state = -1;
-        state.in_tag = 1;
-        if (plain_open || !TryTagRules(edit, state)) edit.Step();
+      if (OpensTag(edit)) {
+        // Only the tag rules may take it; a run of deleted tags stays in this loop.
+        do {
+          state.quote_state = -1;
+          state.in_tag = 1;
+          if (plain_open || !TryTagRules(edit, state)) {
+            edit.Step();
+            break;
+          }
+        } while (OpensTag(edit));
         continue;
       }
     } else if (state.quote_state == 1) {
