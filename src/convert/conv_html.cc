@@ -90,7 +90,9 @@ class WholeLines {
     std::size_t written = 0;
     const std::size_t used = ConvertWholeLines(text, state, room.data(), &written);
     if (own_room) {
-      lines.Write(DropCarriageReturns(room.first(written)));
+      // A sink without room of its own gets the lines as the scanner hands them out, LF alone;
+      // the text holds no CR but those of its CR LF ends.
+      lines.Write({room.data(), RemoveCarriageReturns(room.first(written))});
     } else {
       lines.Filled(written);
     }
@@ -99,22 +101,6 @@ class WholeLines {
   }
 
  private:
-  // A sink without room of its own gets the lines as the scanner hands them out, LF alone; the
-  // text holds no CR but those of its CR LF ends. Stretches between them move down whole.
-  static std::string_view DropCarriageReturns(std::span<char> text) {
-    char* out = text.data();
-    const char* in = text.data();
-    const char* const end = in + text.size();
-    while (in < end) {
-      const void* cr = std::memchr(in, '\r', static_cast<std::size_t>(end - in));
-      const char* stop = cr != nullptr ? static_cast<const char*>(cr) : end;
-      std::memmove(out, in, static_cast<std::size_t>(stop - in));
-      out += stop - in;
-      in = stop + 1;
-    }
-    return {text.data(), static_cast<std::size_t>(out - text.data())};
-  }
-
   std::vector<char> scratch_;
 };
 

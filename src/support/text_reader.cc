@@ -36,24 +36,27 @@ bool PieceReader::ReadMore() {
   return true;
 }
 
+std::size_t RemoveCarriageReturns(std::span<char> text) {
+  char* const first = static_cast<char*>(std::memchr(text.data(), '\r', text.size()));
+  if (first == nullptr) return text.size();
+  // Stretches between carriage returns move down whole.
+  char* out = first;
+  const char* in = first + 1;
+  const char* const end = text.data() + text.size();
+  while (in < end) {
+    const void* next = std::memchr(in, '\r', static_cast<std::size_t>(end - in));
+    const char* stop = next != nullptr ? static_cast<const char*>(next) : end;
+    std::memmove(out, in, static_cast<std::size_t>(stop - in));
+    out += stop - in;
+    in = stop + 1;
+  }
+  return static_cast<std::size_t>(out - text.data());
+}
+
 void PieceReader::DropCarriageReturns() {
   if (clean_end_ < begin_) clean_end_ = begin_;
-  char* const base = buffer_.data();
-  char* cr = static_cast<char*>(std::memchr(base + clean_end_, '\r', end_ - clean_end_));
-  if (cr != nullptr) {
-    // Stretches between carriage returns move down whole.
-    char* out = cr;
-    const char* in = cr + 1;
-    const char* const end = base + end_;
-    while (in < end) {
-      const void* next = std::memchr(in, '\r', static_cast<std::size_t>(end - in));
-      const char* stop = next != nullptr ? static_cast<const char*>(next) : end;
-      std::memmove(out, in, static_cast<std::size_t>(stop - in));
-      out += stop - in;
-      in = stop + 1;
-    }
-    end_ = static_cast<std::size_t>(out - base);
-  }
+  const std::span<char> dirty(buffer_.data() + clean_end_, end_ - clean_end_);
+  end_ = clean_end_ + RemoveCarriageReturns(dirty);
   clean_end_ = end_;
 }
 

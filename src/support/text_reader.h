@@ -10,6 +10,9 @@
 
 namespace lowtags {
 
+// Removes every CR from `text` in place; returns the length left.
+std::size_t RemoveCarriageReturns(std::span<char> text);
+
 class PieceReader {
  public:
   // Bytes of text per piece, before the one-byte overhang.
