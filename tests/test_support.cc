@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,8 +22,9 @@
 // Counts allocations and, on request, makes one of them fail, so that running out of memory can
 // be tested. Every other test sees plain malloc/free behaviour.
 namespace {
-long g_allocations = 0;
-long g_fail_at = -1;  // allocation number that fails; -1: none
+// Atomic: a rewrite may allocate on a second thread.
+std::atomic<long> g_allocations = 0;
+std::atomic<long> g_fail_at = -1;  // allocation number that fails; -1: none
 
 // Kept out of line: the compiler would otherwise pair free() with the operator new it sees
 // inlined and warn about a mismatch that is none, since both sides are replaced here.

@@ -15,7 +15,7 @@ void TextWriter::Write(std::string_view bytes) {
 }
 
 void TextWriter::WriteSlice(std::string_view bytes) {
-  if (buffer_.size() - used_ < 2 * bytes.size()) Flush();
+  if (buffer_.size() - used_ < 2 * bytes.size()) Spill();
   if (error_ != 0) return;
   char* out = buffer_.data() + used_;
   const char* p = bytes.data();
@@ -39,7 +39,7 @@ void TextWriter::WriteLine(std::string_view line) {
     return;
   }
   if (error_ != 0) return;
-  if (buffer_.size() - used_ < line.size() + 1) Flush();
+  if (buffer_.size() - used_ < line.size() + 1) Spill();
   if (error_ != 0) return;
   const bool ends_line = !line.empty() && line.back() == '\n';
   const std::size_t text = line.size() - (ends_line ? 1 : 0);
@@ -55,7 +55,7 @@ void TextWriter::WriteLine(std::string_view line) {
 
 std::span<char> TextWriter::Room(std::size_t n) {
   if (n > buffer_.size()) return {};
-  if (buffer_.size() - used_ < n) Flush();
+  if (buffer_.size() - used_ < n) Spill();
   return {buffer_.data() + used_, n};
 }
 
@@ -65,12 +65,28 @@ void TextWriter::Filled(std::size_t n) {
 }
 
 int TextWriter::Flush() {
+  Spill();
+  if (behind_ != nullptr) {
+    const int error = behind_->Drain();
+    if (error_ == 0) error_ = error;
+  }
+  return error_;
+}
+
+void TextWriter::WriteInBackground() {
+  behind_ = std::make_unique<WriteBehind>(disk_, fd_, buffer_.size(), sync_early_);
+}
+
+void TextWriter::Spill() {
   if (error_ == 0 && used_ > 0) {
-    error_ = disk_.Write(fd_, buffer_.data(), used_);
-    if (error_ == 0 && sync_early_) disk_.StartSync(fd_);
+    if (behind_ != nullptr) {
+      error_ = behind_->Hand(buffer_, used_);
+    } else {
+      error_ = disk_.Write(fd_, buffer_.data(), used_);
+      if (error_ == 0 && sync_early_) disk_.StartSync(fd_);
+    }
   }
   used_ = 0;
-  return error_;
 }
 
 }  // namespace lowtags

@@ -2,11 +2,13 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string_view>
 #include <vector>
 
 #include "support/byte_sink.h"
 #include "support/disk.h"
+#include "support/write_behind.h"
 
 namespace lowtags {
 
@@ -25,6 +27,9 @@ class TextWriter : public ByteSink {
   void Filled(std::size_t n) override;
   // Writes out what is buffered; returns the first error seen so far (0 when none).
   int Flush();
+  // From now on full blocks are written on a second thread while the next fills; Flush waits
+  // for them. Throws std::bad_alloc or std::system_error when that cannot be set up.
+  void WriteInBackground();
   int error() const { return error_; }
   // After each block written, the disk starts syncing it: for a file that is synced at the end.
   void SyncEarly() { sync_early_ = true; }
@@ -32,6 +37,8 @@ class TextWriter : public ByteSink {
  private:
   // Writes at most half a block.
   void WriteSlice(std::string_view bytes);
+  // Sends the buffered bytes on, without waiting for a background write.
+  void Spill();
 
   Disk& disk_;
   int fd_;
@@ -39,6 +46,7 @@ class TextWriter : public ByteSink {
   std::size_t used_ = 0;
   int error_ = 0;
   bool sync_early_ = false;
+  std::unique_ptr<WriteBehind> behind_;
 };
 
 }  // namespace lowtags

@@ -184,6 +184,7 @@ bool FakeDisk::Exists(const std::string& path) const {
 // --- Disk
 
 int FakeDisk::OpenRead(const std::string& path, int* fd) {
+  const std::lock_guard lock(mutex_);
   if (const int err = Enter(DiskOp::kOpenRead, path)) {
     return Leave(err);
   }
@@ -199,6 +200,7 @@ int FakeDisk::OpenRead(const std::string& path, int* fd) {
 }
 
 int FakeDisk::OpenWrite(const std::string& path, bool truncate, int* fd) {
+  const std::lock_guard lock(mutex_);
   if (const int err = Enter(DiskOp::kOpenWrite, path, truncate)) {
     return Leave(err);
   }
@@ -217,6 +219,7 @@ int FakeDisk::OpenWrite(const std::string& path, bool truncate, int* fd) {
 }
 
 int FakeDisk::CreateTemp(const std::string& near, int* fd, std::string* name) {
+  const std::lock_guard lock(mutex_);
   if (const int err = Enter(DiskOp::kCreateTemp, near)) {
     return Leave(err);
   }
@@ -233,6 +236,7 @@ int FakeDisk::CreateTemp(const std::string& near, int* fd, std::string* name) {
 }
 
 int FakeDisk::Read(int fd, char* buffer, std::size_t cap, std::size_t* got) {
+  const std::lock_guard lock(mutex_);
   if (const int err = Enter(DiskOp::kRead, PathOf(fd))) {
     return Leave(err);
   }
@@ -252,6 +256,7 @@ int FakeDisk::Read(int fd, char* buffer, std::size_t cap, std::size_t* got) {
 }
 
 int FakeDisk::Write(int fd, const char* bytes, std::size_t n) {
+  const std::lock_guard lock(mutex_);
   const int err = Enter(DiskOp::kWrite, PathOf(fd));
   OpenFile* file = Descriptor(fd);
   if (file == nullptr || !file->writes) {
@@ -272,6 +277,7 @@ int FakeDisk::Write(int fd, const char* bytes, std::size_t n) {
 }
 
 int FakeDisk::Sync(int fd) {
+  const std::lock_guard lock(mutex_);
   if (const int err = Enter(DiskOp::kSync, PathOf(fd))) {
     return Leave(err);
   }
@@ -283,6 +289,7 @@ int FakeDisk::Sync(int fd) {
 }
 
 int FakeDisk::Close(int fd) {
+  const std::lock_guard lock(mutex_);
   const int err = Enter(DiskOp::kClose, PathOf(fd));
   if (fds_.erase(fd) == 0) {
     return Leave(EBADF);
@@ -291,6 +298,7 @@ int FakeDisk::Close(int fd) {
 }
 
 int FakeDisk::Stat(int fd, FileInfo* info) {
+  const std::lock_guard lock(mutex_);
   if (const int err = Enter(DiskOp::kStat, PathOf(fd))) {
     return Leave(err);
   }
@@ -308,6 +316,7 @@ int FakeDisk::Stat(int fd, FileInfo* info) {
 }
 
 int FakeDisk::CopyOwnerAndMode(int fd, const FileInfo& like) {
+  const std::lock_guard lock(mutex_);
   if (const int err = Enter(DiskOp::kCopyOwnerAndMode, PathOf(fd))) {
     return Leave(err);
   }
@@ -323,6 +332,7 @@ int FakeDisk::CopyOwnerAndMode(int fd, const FileInfo& like) {
 }
 
 int FakeDisk::Resolve(const std::string& path, std::string* target) {
+  const std::lock_guard lock(mutex_);
   if (const int err = Enter(DiskOp::kResolve, path)) {
     return Leave(err);
   }
@@ -331,6 +341,7 @@ int FakeDisk::Resolve(const std::string& path, std::string* target) {
 
 // Like rename(2), this replaces the name `to` itself: a symbolic link there is not followed.
 int FakeDisk::Rename(const std::string& from, const std::string& to) {
+  const std::lock_guard lock(mutex_);
   if (const int err = Enter(DiskOp::kRename, from + " -> " + to)) {
     return Leave(err);
   }
@@ -358,6 +369,7 @@ int FakeDisk::Rename(const std::string& from, const std::string& to) {
 }
 
 int FakeDisk::Unlink(const std::string& path) {
+  const std::lock_guard lock(mutex_);
   if (const int err = Enter(DiskOp::kUnlink, path)) {
     return Leave(err);
   }
@@ -368,10 +380,12 @@ int FakeDisk::Unlink(const std::string& path) {
 }
 
 int FakeDisk::SyncFolderOf(const std::string& path) {
+  const std::lock_guard lock(mutex_);
   return Leave(Enter(DiskOp::kSyncFolderOf, path));
 }
 
 int FakeDisk::FreeSpace(const std::string& path, double* bytes) {
+  const std::lock_guard lock(mutex_);
   if (const int err = Enter(DiskOp::kFreeSpace, path)) {
     return Leave(err);
   }

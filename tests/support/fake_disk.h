@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -126,6 +127,7 @@ class FakeDisk : public Disk {
   nlink_t LinksTo(const Inode* inode) const;
   bool Exists(const std::string& path) const;
 
+  std::mutex mutex_;  // the Disk calls may come from two threads
   std::map<std::string, std::shared_ptr<Inode>> files_;
   std::map<std::string, std::string> symlinks_;
   std::map<int, OpenFile> fds_;

@@ -61,22 +61,23 @@ const std::string k9999(9999, 'x');
 
 INSTANTIATE_TEST_SUITE_P(
     Cuts, PieceTest,
-    ::testing::Values(
-        PieceCase{"Lines", "ab\ncd\n\nx", {3, 3, 1, 1}},
-        PieceCase{"Empty", "", {}},
-        PieceCase{"ExactPieceThenNewline", k9999 + "\n", {9999, 1}},
-        PieceCase{"LeadAtLastByteTakesOneMore", k9998 + "\x82\xA0y\n", {10000, 2}},
-        PieceCase{"LeadAtLastByteTakesNewline", k9998 + "\x82\n", {10000}},
-        PieceCase{"TrailAtLastByte", k9997 + "\x82\xA0y\n", {9999, 2}},
-        PieceCase{"LeadRunEndsOnTrail", k9997 + "\x82\x82\x82\x40\n", {9999, 3}},
-        PieceCase{"LeadAtEndOfText", k9998 + "\x82", {9999}},
-        PieceCase{"LongLine", std::string(25000, 'y'), {9999, 9999, 5002}},
-        PieceCase{"CrCountsNot", std::string(9999, '\r') + "ab\r\n", {3}}),
+    ::testing::Values(PieceCase{"Lines", "ab\ncd\n\nx", {3, 3, 1, 1}}, PieceCase{"Empty", "", {}},
+                      PieceCase{"ExactPieceThenNewline", k9999 + "\n", {9999, 1}},
+                      PieceCase{"LeadAtLastByteTakesOneMore", k9998 + "\x82\xA0y\n", {10000, 2}},
+                      PieceCase{"LeadAtLastByteTakesNewline", k9998 + "\x82\n", {10000}},
+                      PieceCase{"TrailAtLastByte", k9997 + "\x82\xA0y\n", {9999, 2}},
+                      PieceCase{"LeadRunEndsOnTrail", k9997 + "\x82\x82\x82\x40\n", {9999, 3}},
+                      PieceCase{"LeadAtEndOfText", k9998 + "\x82", {9999}},
+                      PieceCase{"LongLine", std::string(25000, 'y'), {9999, 9999, 5002}},
+                      PieceCase{"CrCountsNot", std::string(9999, '\r') + "ab\r\n", {3}}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(PieceReaderTest, DropsCarriageReturnsAndStopsAtCtrlZ) {
   for (const std::size_t chunk : {std::size_t{1}, std::size_t{3}, std::size_t{4096}}) {
-    const std::vector<std::string> pieces = Pieces("a\r\nb\rc\r\r\n\x1A" "after\n", chunk);
+    const std::vector<std::string> pieces = Pieces(
+        "a\r\nb\rc\r\r\n\x1A"
+        "after\n",
+        chunk);
     EXPECT_EQ(pieces, (std::vector<std::string>{"a\n", "bc\n"})) << "chunk " << chunk;
   }
 }
@@ -110,13 +111,15 @@ TEST(PieceReaderTest, ReadErrorKeepsWholePiecesOnly) {
   EXPECT_EQ(reader.error(), EIO);
 }
 
-std::string Written(const std::vector<std::string>& writes, int fail_nth = 0) {
+std::string Written(const std::vector<std::string>& writes, int fail_nth = 0,
+                    bool background = false) {
   FakeDisk disk;
   disk.AddFile("o", "");
   if (fail_nth > 0) disk.FailCall(DiskOp::kWrite, fail_nth, ENOSPC);
   int fd = -1;
   disk.OpenWrite("o", false, &fd);
   TextWriter out(disk, fd);
+  if (background) out.WriteInBackground();
   for (const std::string& w : writes) out.Write(w);
   out.Flush();
   return *disk.Contents("o");
@@ -147,6 +150,53 @@ TEST(TextWriterTest, FailureIsKeptAndLaterBytesDropped) {
   EXPECT_EQ(out.Flush(), ENOSPC);
   EXPECT_EQ(out.error(), ENOSPC);
   EXPECT_EQ(disk.Count(DiskOp::kWrite), 1);
+}
+
+// More blocks than the background writer lends out, so that the filling waits for it.
+TEST(TextWriterTest, BackgroundWritesGiveTheSameBytes) {
+  const std::string block_of_newlines(TextWriter::kBlock, '\n');
+  std::string lines;
+  while (lines.size() < 9 * TextWriter::kBlock) lines += "<b>line</b>\n";
+  const std::vector<std::vector<std::string>> cases = {
+      {"a\nb", "c"},
+      {lines},
+      {block_of_newlines, "x", block_of_newlines, block_of_newlines},
+      {std::string(5 * TextWriter::kBlock, 'q')},
+  };
+  for (const auto& writes : cases) {
+    EXPECT_TRUE(Written(writes, 0, true) == Written(writes)) << writes.size() << " writes";
+  }
+}
+
+TEST(TextWriterTest, BackgroundFailureIsKeptAndLaterBlocksAreNotWritten) {
+  FakeDisk disk;
+  disk.AddFile("o", "");
+  disk.FailCall(DiskOp::kWrite, 2, ENOSPC);
+  int fd = -1;
+  disk.OpenWrite("o", false, &fd);
+  TextWriter out(disk, fd);
+  out.WriteInBackground();
+  for (int i = 0; i < 12; ++i) out.Write(std::string(TextWriter::kBlock / 2, 'a'));
+  EXPECT_EQ(out.Flush(), ENOSPC);
+  EXPECT_EQ(out.error(), ENOSPC);
+  EXPECT_EQ(disk.Count(DiskOp::kWrite), 2);
+}
+
+// A writer given up on stops its thread without waiting for what is still queued; whatever reached
+// the file came in whole blocks, in order.
+TEST(TextWriterTest, BackgroundWriterDroppedUnflushedEndsCleanly) {
+  FakeDisk disk;
+  disk.AddFile("o", "");
+  int fd = -1;
+  disk.OpenWrite("o", false, &fd);
+  {
+    TextWriter out(disk, fd);
+    out.WriteInBackground();
+    for (int i = 0; i < 12; ++i) out.Write(std::string(TextWriter::kBlock / 2, 'a'));
+  }
+  const std::string written = *disk.Contents("o");
+  EXPECT_EQ(written.size() % (TextWriter::kBlock / 2), 0u);
+  EXPECT_EQ(written, std::string(written.size(), 'a'));
 }
 
 }  // namespace
