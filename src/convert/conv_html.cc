@@ -1,6 +1,8 @@
 #include "convert/conv_html.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -18,22 +20,64 @@ namespace lowtags {
 
 namespace {
 
-// Under -w every finished line becomes an entry of the line store.
+// Under -w every finished line becomes an entry of the line store, until the file proves large:
+// its rewrite then begins with the stored lines and takes the rest straight as it comes.
 class StoreSink : public ByteSink {
  public:
-  StoreSink() { name_init(head_); }
+  StoreSink(Disk& disk, const std::string& path) : disk_(disk), path_(path) { name_init(head_); }
   ~StoreSink() override { del_allname(head_); }
   StoreSink(const StoreSink&) = delete;
   StoreSink& operator=(const StoreSink&) = delete;
 
   void Write(std::string_view bytes) override {
-    if (add_name(head_, bytes) != 0) failed_ = true;
+    if (ahead_ != nullptr) {
+      ahead_->text().Write(bytes);
+      return;
+    }
+    if (add_name(head_, bytes) != 0) {
+      failed_ = true;
+      return;
+    }
+    stored_ += bytes.size();
+    if (stored_ >= kRewriteAheadFrom && !tried_ahead_) StartAhead();
   }
+  void WriteLine(std::string_view line) override {
+    if (ahead_ != nullptr) {
+      ahead_->text().WriteLine(line);
+    } else {
+      Write(line);
+    }
+  }
+  std::span<char> Room(std::size_t n) override {
+    return ahead_ != nullptr ? ahead_->text().Room(n) : std::span<char>();
+  }
+  void Filled(std::size_t n) override {
+    if (ahead_ != nullptr) ahead_->text().Filled(n);
+  }
+
   bool failed() const { return failed_; }
-  name_lst& head() { return head_; }
+  RewriteStatus Rewrite() {
+    return ahead_ != nullptr ? ahead_->Finish() : rewrite(disk_, path_, head_);
+  }
 
  private:
+  void StartAhead() {
+    tried_ahead_ = true;
+    try {
+      auto ahead = std::make_unique<RewriteAhead>(disk_);
+      if (!ahead->Start(path_, head_)) return;  // all is written at the end
+      ahead_ = std::move(ahead);
+      del_allname(head_);
+    } catch (const std::bad_alloc&) {
+    }
+  }
+
+  Disk& disk_;
+  const std::string& path_;
   name_lst head_;
+  std::size_t stored_ = 0;
+  bool tried_ahead_ = false;
+  std::unique_ptr<RewriteAhead> ahead_;
   bool failed_ = false;
 };
 
@@ -52,8 +96,8 @@ void ReportBracketError(ByteSink& out, ScanStatus status, const std::string& pat
   errmsg(out, format, {path, state.line_no, edit.Text()});
 }
 
-ConvResult WriteBack(ByteSink& out, const std::string& path, Disk& disk, name_lst& store) {
-  switch (rewrite(disk, path, store)) {
+ConvResult WriteBack(ByteSink& out, const std::string& path, StoreSink& store) {
+  switch (store.Rewrite()) {
     case RewriteStatus::kDone:
       return ConvResult::kConverted;
     case RewriteStatus::kCannotOpen:
@@ -106,7 +150,7 @@ class WholeLines {
 
 ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out, Disk& disk) {
   ConvState state;
-  StoreSink store;
+  StoreSink store(disk, path);
   ByteSink& lines = Options.overwrite ? static_cast<ByteSink&>(store) : out;
   const bool whole_lines = WholeLinesApply();
   bool try_whole_lines = whole_lines;
@@ -138,7 +182,7 @@ ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out,
   if (!Options.overwrite) return ConvResult::kConverted;
   // Whole lines go to the store in chunks, not checked one by one.
   if (store.failed()) return ConvResult::kFailed;
-  return WriteBack(out, path, disk, store.head());
+  return WriteBack(out, path, store);
 }
 
 }  // namespace lowtags

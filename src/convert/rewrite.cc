@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <exception>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -87,21 +89,13 @@ class TempFile {
   bool live_ = false;
 };
 
-// Writing a file in place truncates it first, so a full disk halfway through would leave it
-// mangled. Instead the new text goes to a temporary file beside it (the same folder, because a
-// rename cannot cross file systems) and only a complete, synced file replaces the old one, in a
-// single rename. Until then the old file is untouched.
-RewriteStatus ReplaceWhole(Disk& disk, const std::string& target, const FileInfo& info,
-                           name_lst& store) {
-  TempFile temp(disk);
-  if (temp.Create(target) != 0) {
-    return RewriteStatus::kCannotOpen;
-  }
-  // The mode is set after the writes, because a write by someone other than root clears the
-  // set-user-ID and set-group-ID bits, and before the sync, which then makes it durable too.
-  // Without the sync a crash after the rename could leave an empty file under the old name.
-  if (WriteEntries(disk, temp.fd(), store) != 0 || disk.CopyOwnerAndMode(temp.fd(), info) != 0 ||
-      disk.Sync(temp.fd()) != 0 || temp.Close() != 0 || temp.RenameOver(target) != 0) {
+// The mode is set after the writes, because a write by someone other than root clears the
+// set-user-ID and set-group-ID bits, and before the sync, which then makes it durable too.
+// Without the sync a crash after the rename could leave an empty file under the old name.
+RewriteStatus PutInPlace(Disk& disk, TempFile& temp, const std::string& target,
+                         const FileInfo& info) {
+  if (disk.CopyOwnerAndMode(temp.fd(), info) != 0 || disk.Sync(temp.fd()) != 0 ||
+      temp.Close() != 0 || temp.RenameOver(target) != 0) {
     return RewriteStatus::kFailed;  // the temporary file goes with `temp`
   }
   // The new text is in place by now; a folder that will not sync, even for want of memory, is no
@@ -112,6 +106,25 @@ RewriteStatus ReplaceWhole(Disk& disk, const std::string& target, const FileInfo
   }
   return RewriteStatus::kDone;
 }
+
+// Writing a file in place truncates it first, so a full disk halfway through would leave it
+// mangled. Instead the new text goes to a temporary file beside it (the same folder, because a
+// rename cannot cross file systems) and only a complete, synced file replaces the old one, in a
+// single rename. Until then the old file is untouched.
+RewriteStatus ReplaceWhole(Disk& disk, const std::string& target, const FileInfo& info,
+                           name_lst& store) {
+  TempFile temp(disk);
+  if (temp.Create(target) != 0) {
+    return RewriteStatus::kCannotOpen;
+  }
+  if (WriteEntries(disk, temp.fd(), store) != 0) {
+    return RewriteStatus::kFailed;
+  }
+  return PutInPlace(disk, temp, target, info);
+}
+
+// A file that a rename may replace: anything else is written through itself.
+bool ReplaceableWhole(const FileInfo& info) { return S_ISREG(info.mode) && info.links <= 1; }
 
 // The whole content of a file, for putting it back after a failed write.
 int ReadAll(Disk& disk, const std::string& target, std::string* bytes) {
@@ -199,13 +212,54 @@ RewriteStatus rewrite(Disk& disk, const std::string& path, name_lst& store) {
     if (disk.Resolve(path, &target) != 0 || Probe(disk, target, &info) != 0) {
       return RewriteStatus::kCannotOpen;
     }
-    if (S_ISREG(info.mode) && info.links <= 1) {
+    if (ReplaceableWhole(info)) {
       return ReplaceWhole(disk, target, info, store);
     }
     return RewriteInPlace(disk, target, info, store);
   } catch (const std::bad_alloc&) {
     return RewriteStatus::kFailed;  // before any truncation; a temporary file is removed on the way
   }
+}
+
+struct RewriteAhead::Open {
+  Open(Disk& disk, std::string target_path, const FileInfo& target_info)
+      : target(std::move(target_path)), info(target_info), temp(disk) {}
+  const std::string target;
+  const FileInfo info;
+  TempFile temp;
+  std::optional<TextWriter> text;  // after temp: it stops writing before the file is closed
+};
+
+RewriteAhead::RewriteAhead(Disk& disk) : disk_(disk) {}
+
+RewriteAhead::~RewriteAhead() = default;
+
+bool RewriteAhead::Start(const std::string& path, name_lst& store) {
+  try {
+    std::string target;
+    FileInfo info;
+    if (disk_.Resolve(path, &target) != 0 || Probe(disk_, target, &info) != 0 ||
+        !ReplaceableWhole(info)) {
+      return false;
+    }
+    auto open = std::make_unique<Open>(disk_, std::move(target), info);
+    if (open->temp.Create(open->target) != 0) return false;
+    TextWriter& text = open->text.emplace(disk_, open->temp.fd());
+    text.SyncEarly();  // the new text is synced before it replaces the old
+    text.WriteInBackground();
+    for (auto entry = get_name(store, 0); entry; entry = get_name(store, 1)) text.Write(*entry);
+    open_ = std::move(open);
+    return true;
+  } catch (const std::exception&) {  // no memory, or no thread to be had
+    return false;
+  }
+}
+
+ByteSink& RewriteAhead::text() { return *open_->text; }
+
+RewriteStatus RewriteAhead::Finish() {
+  if (open_->text->Flush() != 0) return RewriteStatus::kFailed;
+  return PutInPlace(disk_, open_->temp, open_->target, open_->info);
 }
 
 }  // namespace lowtags

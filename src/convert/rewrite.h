@@ -1,8 +1,10 @@
 // Writing a converted file back without ever losing it.
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include "support/byte_sink.h"
 #include "support/disk.h"
 #include "support/line_store.h"
 
@@ -21,5 +23,33 @@ enum class RewriteStatus {
 // written in place so that every link sees the new text, and its old text is restored when
 // that write fails.
 RewriteStatus rewrite(Disk& disk, const std::string& path, name_lst& store);
+
+// The rewrite of a large file, begun while its conversion goes on: the text converted so far is
+// written to the temporary file, and the rest follows as it comes, written on a second thread, so
+// that writing overlaps converting and the text need not wait in memory. The file itself is
+// replaced in Finish only, and stays as it was when Finish is never called.
+class RewriteAhead {
+ public:
+  explicit RewriteAhead(Disk& disk);
+  RewriteAhead(const RewriteAhead&) = delete;
+  RewriteAhead& operator=(const RewriteAhead&) = delete;
+  // Stops the writing; the temporary file goes unless Finish renamed it.
+  ~RewriteAhead();
+
+  // Opens the temporary file and writes the entries of `store` to it; the store is not needed
+  // afterwards. False when the file is not one to replace whole, or when anything fails:
+  // rewrite() then does it all after the conversion, and reports what fails there.
+  bool Start(const std::string& path, name_lst& store);
+  // Where the rest of the new text goes, after a successful Start. After a failed write it
+  // drops what it is given, and Finish fails.
+  ByteSink& text();
+  // Waits for the writing and puts the new text in place of the file's.
+  RewriteStatus Finish();
+
+ private:
+  struct Open;
+  Disk& disk_;
+  std::unique_ptr<Open> open_;
+};
 
 }  // namespace lowtags

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
+#include "convert/conv_html.h"
 #include "test_support.h"
 
 namespace lowtags {
@@ -50,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(OverwriteFailureTest, BracketErrorLeavesFileUntouched) {
   TempDir dir;
   const std::string page = dir.Write("page.htm", "<B>x\n<A <B>\n");
-  struct stat before{};
+  struct stat before {};
   ASSERT_EQ(::stat(page.c_str(), &before), 0);
   const ProgramRun run = RunProgram({"-w", "page.htm", "next.htm"}, dir.path());
   EXPECT_EQ(run.status, 0);
@@ -58,7 +60,7 @@ TEST(OverwriteFailureTest, BracketErrorLeavesFileUntouched) {
             "page.htm:2: <a <B>\r\n'<' does not close.\r\npage.htm: failed to convert\r\n"
             "next.htm: not found\r\n");
   EXPECT_EQ(ReadFile(page), "<B>x\n<A <B>\n");
-  struct stat after{};
+  struct stat after {};
   ASSERT_EQ(::stat(page.c_str(), &after), 0);
   EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
   EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
@@ -71,7 +73,7 @@ TEST(OverwriteLinkTest, SymlinkStaysALinkToTheRewrittenFile) {
   ASSERT_EQ(::symlink("real.htm", (dir.path() + "/link.htm").c_str()), 0);
   const ProgramRun run = RunProgram({"-w", "link.htm"}, dir.path());
   EXPECT_EQ(run.status, 0);
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::lstat((dir.path() + "/link.htm").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   EXPECT_EQ(ReadFile(target), "<b>\r\n");
@@ -93,7 +95,7 @@ TEST(OverwriteLinkTest, ModeIsKept) {
   const std::string page = dir.Write("page.htm", "<B>\n");
   ASSERT_EQ(::chmod(page.c_str(), 0640), 0);
   ASSERT_EQ(RunProgram({"-w", "page.htm"}, dir.path()).status, 0);
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat(page.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
@@ -113,6 +115,34 @@ TEST(OverwriteFailureTest, UnwritableFileStopsTheProgram) {
   EXPECT_EQ(run.out, "locked.htm: cannot open to write\r\n");
   EXPECT_EQ(ReadFile(locked), "<B>\n");
   EXPECT_EQ(ReadFile(later), "<B>\n");
+}
+
+// Large enough for the rewrite to begin during the conversion, with a bracket error at the end of
+// the second file: the first is replaced by what standard output shows, the second stays.
+TEST(OverwriteLargeTest, RewrittenAsStandardOutputShowsAndBrokenOneLeftAlone) {
+  std::string page;
+  while (page.size() < 3 * kRewriteAheadFrom) {
+    page += "<P ALIGN=\"Left\"><A HREF=\"/X/y.htm\">\x8a\xbf \xb6\xde</A><!-- C -->\r\n";
+  }
+  TempDir dir;
+  const std::string big = dir.Write("big.htm", page);
+  const std::string broken = dir.Write("broken.htm", page + "<A <B>\n");
+  ASSERT_EQ(::chmod(big.c_str(), 0604), 0);
+  const ProgramRun expected = RunProgram({"-kna", "big.htm"}, dir.path());
+  ASSERT_EQ(expected.status, 0);
+  const ProgramRun run = RunProgram({"-wkna", "big.htm", "broken.htm"}, dir.path());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.substr(run.out.find("broken.htm: failed")),
+            "broken.htm: failed to convert\r\n");
+  EXPECT_TRUE(ReadFile(big) == expected.out) << "rewritten text differs";
+  EXPECT_TRUE(ReadFile(broken) == page + "<A <B>\n") << "broken file changed";
+  struct stat st {};
+  ASSERT_EQ(::stat(big.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+  std::size_t names = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    ++names;
+  EXPECT_EQ(names, 2u);  // no temporary file left behind
 }
 
 }  // namespace
