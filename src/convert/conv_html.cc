@@ -110,8 +110,6 @@ ConvResult WriteBack(ByteSink& out, const std::string& path, StoreSink& store) {
   return ConvResult::kStop;
 }
 
-}  // namespace
-
 // Converts whole lines straight from the read buffer into the sink's, as far as the plain rules
 // take them; the pieces go on from the first line they do not.
 class WholeLines {
@@ -147,6 +145,8 @@ class WholeLines {
  private:
   std::vector<char> scratch_;
 };
+
+}  // namespace
 
 ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out, Disk& disk) {
   ConvState state;

@@ -18,14 +18,19 @@ namespace {
 
 constexpr std::size_t kReadBlock = std::size_t{64} * 1024;
 
+// Hands every entry of the store to `out`; after a failed write the rest is not walked.
+void PutEntries(TextWriter& out, name_lst& store) {
+  for (auto entry = get_name(store, 0); entry && out.error() == 0; entry = get_name(store, 1)) {
+    out.Write(*entry);
+  }
+}
+
 // Writes every entry of the store, newline as CR LF. An empty entry writes nothing.
 int WriteEntries(Disk& disk, int fd, name_lst& store) {
   try {
     TextWriter out(disk, fd);
     out.SyncEarly();  // the new text is synced before it replaces the old
-    for (auto entry = get_name(store, 0); entry && out.error() == 0; entry = get_name(store, 1)) {
-      out.Write(*entry);
-    }
+    PutEntries(out, store);
     return out.Flush();
   } catch (const std::bad_alloc&) {
     return ENOMEM;
@@ -247,7 +252,7 @@ bool RewriteAhead::Start(const std::string& path, name_lst& store) {
     TextWriter& text = open->text.emplace(disk_, open->temp.fd());
     text.SyncEarly();  // the new text is synced before it replaces the old
     text.WriteInBackground();
-    for (auto entry = get_name(store, 0); entry; entry = get_name(store, 1)) text.Write(*entry);
+    PutEntries(text, store);
     open_ = std::move(open);
     return true;
   } catch (const std::exception&) {  // no memory, or no thread to be had
