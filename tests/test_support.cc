@@ -75,6 +75,23 @@ std::string ReadFile(const std::string& path) {
   return all.str();
 }
 
+std::string Repeat(std::string_view unit, std::size_t times) {
+  std::string s;
+  s.reserve(unit.size() * times);
+  for (std::size_t i = 0; i < times; ++i) s.append(unit);
+  return s;
+}
+
+std::string WithCrLf(std::string_view lf_text) {
+  std::string out;
+  out.reserve(lf_text.size() + lf_text.size() / 8);
+  for (const char c : lf_text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
 std::string Sjis(std::string_view utf8) {
   iconv_t cd = ::iconv_open("CP932", "UTF-8");
   if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no CP932 in iconv");

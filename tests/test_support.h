@@ -35,6 +35,12 @@ class TempDir {
 
 std::string ReadFile(const std::string& path);
 
+// `unit` `times` over.
+std::string Repeat(std::string_view unit, std::size_t times);
+
+// The text with every LF as CR LF, as a text-mode writer puts it out.
+std::string WithCrLf(std::string_view lf_text);
+
 // Text in UTF-8 turned into code page 932 bytes by the C library (an independent source).
 std::string Sjis(std::string_view utf8);
 

@@ -20,20 +20,8 @@
 namespace lowtags {
 namespace {
 
-std::string Repeat(std::string_view s, std::size_t n) {
-  std::string out;
-  for (std::size_t i = 0; i < n; ++i) out += s;
-  return out;
-}
-
-std::string WithCrLf(std::string_view lf_text) {
-  std::string out;
-  for (const char c : lf_text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
+using testing::Repeat;
+using testing::WithCrLf;
 
 // conv_html into a TextWriter on a fake disk: the bytes that reach the file.
 std::string ThroughWriter(const OptionSet& options, const std::string& input, bool* failed) {

@@ -20,6 +20,8 @@
 namespace lowtags {
 namespace {
 
+using testing::WithCrLf;
+
 constexpr const char* kPage = "page.htm";
 
 // Short lines, 100 KB lines that go by pieces, kana, comments and links: well past the point
@@ -38,15 +40,6 @@ std::string LargePage() {
     if (i % 1000 == 999) page += long_line;
   }
   return page;
-}
-
-std::string WithCrLf(std::string_view lf_text) {
-  std::string out;
-  for (const char c : lf_text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
 }
 
 struct Outcome {
@@ -95,136 +88,109 @@ bool BeganEarly(const FakeDisk& disk) {
   return made != calls.end() && last_read != calls.rend() && made < last_read.base();
 }
 
-TEST(RewriteAheadTest, WritesWhatTheConversionGivesWhileItGoesOn) {
-  const std::string input = LargePage();
-  for (const char* letters : {"", "c", "kna", "rbu", "j", "rjkc"}) {
-    SCOPED_TRACE(std::string("options ") + letters);
+// A file converted in full: under -w it holds what standard output would show, whether its
+// rewrite began early or, for whatever reason it could not, after the conversion.
+struct Converted {
+  const char* name;
+  const char* letters;
+  bool began_early;
+  DiskOp failing_once = DiskOp::kRead;  // fails its first call with err; none when err is 0
+  int err = 0;
+  bool small = false;        // a page of one line instead of the large one
+  bool hard_linked = false;  // a rename would part the links: written through itself at the end
+};
+
+TEST(RewriteAheadTest, WritesWhatTheConversionGives) {
+  const std::vector<Converted> cases = {
+      {"no options", "", true},
+      {"upper case", "c", true},
+      {"widths", "kna", true},
+      {"comments, colours and links", "rbu", true},
+      {"joined lines", "j", true},
+      {"all together", "rjkc", true},
+      {"small file", "", false, DiskOp::kRead, 0, true},
+      {"no temporary file the first time", "", false, DiskOp::kCreateTemp, EACCES},
+      {"file busy the first time", "", false, DiskOp::kOpenWrite, ETXTBSY},
+      {"path not resolved the first time", "", false, DiskOp::kResolve, EIO},
+      {"hard-linked file", "", false, DiskOp::kRead, 0, false, true},
+  };
+  const std::string large = LargePage();
+  for (const Converted& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string input = c.small ? std::string("<B>x</B>\n") : large;
     FakeDisk disk;
     disk.AddFile(kPage, input, 0640);
+    if (c.hard_linked) disk.AddHardLink(kPage, "other.htm");
     disk.set_read_chunk(50'000);
-    const Outcome outcome = ConvertInPlace(disk, letters);
+    disk.FailCall(c.failing_once, 1, c.err);
+    const Outcome outcome = ConvertInPlace(disk, c.letters);
     EXPECT_EQ(outcome.result, ConvResult::kConverted);
     EXPECT_EQ(outcome.messages, "");
-    EXPECT_TRUE(disk.Contents(kPage) == Expected(letters, input)) << "content differs";
+    EXPECT_TRUE(disk.Contents(kPage) == Expected(c.letters, input)) << "content differs";
     EXPECT_EQ(disk.Info(kPage)->mode, static_cast<mode_t>(S_IFREG | 0640));
-    EXPECT_EQ(disk.Paths(), std::vector<std::string>{kPage});
+    EXPECT_EQ(disk.Paths().size(), c.hard_linked ? 2u : 1u);  // no temporary file left
+    EXPECT_TRUE(!c.hard_linked || disk.SameFile(kPage, "other.htm"));
     EXPECT_EQ(disk.OpenDescriptors(), 0u);
-    EXPECT_TRUE(BeganEarly(disk));
+    EXPECT_EQ(BeganEarly(disk), c.began_early);
   }
 }
 
-TEST(RewriteAheadTest, SmallFileIsWrittenOnlyOnceConverted) {
-  FakeDisk disk;
-  disk.AddFile(kPage, "<B>x</B>\n");
-  EXPECT_EQ(ConvertInPlace(disk, "").result, ConvResult::kConverted);
-  EXPECT_EQ(disk.Contents(kPage), "<b>x</b>\r\n");
-  EXPECT_FALSE(BeganEarly(disk));
-}
-
-struct AheadFailure {
+// A file not converted or not written back, whether it failed before or after the rewrite
+// began: the file as it was, no temporary file, the message as for any file.
+struct LeftAlone {
   const char* name;
+  const char* tail;  // appended to the large page
   DiskOp op;
   int nth;
   int err;
   ConvResult result;
-  const char* messages;
+  const char* messages;  // null: the bracket message standard output shows
+  bool began_early = true;
+  mode_t perms = 0644;
 };
 
 // Close number 1 is the check that the file may be written; number 2 is the temporary file's.
 TEST(RewriteAheadTest, FailureLeavesTheFileAsItWas) {
-  const std::vector<AheadFailure> cases = {
-      {"disk full at the first write", DiskOp::kWrite, 1, ENOSPC, ConvResult::kStop,
-       "page.htm: failed to rewrite\n"},
-      {"disk full at a later write", DiskOp::kWrite, 4, ENOSPC, ConvResult::kStop,
-       "page.htm: failed to rewrite\n"},
-      {"sync fails", DiskOp::kSync, 1, EIO, ConvResult::kStop, "page.htm: failed to rewrite\n"},
-      {"mode cannot be set", DiskOp::kCopyOwnerAndMode, 1, EPERM, ConvResult::kStop,
-       "page.htm: failed to rewrite\n"},
-      {"closing the temporary file fails", DiskOp::kClose, 2, EIO, ConvResult::kStop,
-       "page.htm: failed to rewrite\n"},
-      {"rename fails", DiskOp::kRename, 1, EXDEV, ConvResult::kStop,
-       "page.htm: failed to rewrite\n"},
-      {"read error late in the file", DiskOp::kRead, 30, EIO, ConvResult::kFailed, ""},
+  const char* const kFailed = "page.htm: failed to rewrite\n";
+  const DiskOp kNone = DiskOp::kRead;  // with err 0: nothing fails
+  const std::vector<LeftAlone> cases = {
+      {"disk full at the first write", "", DiskOp::kWrite, 1, ENOSPC, ConvResult::kStop, kFailed},
+      {"disk full at a later write", "", DiskOp::kWrite, 4, ENOSPC, ConvResult::kStop, kFailed},
+      {"sync fails", "", DiskOp::kSync, 1, EIO, ConvResult::kStop, kFailed},
+      {"mode cannot be set", "", DiskOp::kCopyOwnerAndMode, 1, EPERM, ConvResult::kStop, kFailed},
+      {"closing the temporary file fails", "", DiskOp::kClose, 2, EIO, ConvResult::kStop, kFailed},
+      {"rename fails", "", DiskOp::kRename, 1, EXDEV, ConvResult::kStop, kFailed},
+      {"read error late in the file", "", DiskOp::kRead, 30, EIO, ConvResult::kFailed, ""},
+      {"second '<' on the last line", "<A <B>\n", kNone, 0, 0, ConvResult::kFailed, nullptr},
+      {"stray '>' on the last line", "a>b\n", kNone, 0, 0, ConvResult::kFailed, nullptr},
+      {"tag open at the end", "<A HREF=\"x\"", kNone, 0, 0, ConvResult::kFailed, nullptr},
+      {"read-only file", "", kNone, 0, 0, ConvResult::kStop, "page.htm: cannot open to write\n",
+       false, 0444},
   };
-  const std::string input = LargePage();
-  for (const AheadFailure& c : cases) {
+  const std::string large = LargePage();
+  for (const LeftAlone& c : cases) {
     SCOPED_TRACE(c.name);
+    const std::string input = large + c.tail;
+    std::string messages = c.messages != nullptr ? c.messages : "";
+    if (c.messages == nullptr) {
+      bool failed = false;
+      const std::string shown =
+          reference::ProductionConvert(reference::OptionsFromLetters(""), input, &failed);
+      ASSERT_TRUE(failed);
+      messages = shown.substr(shown.rfind("page.htm:"));
+    }
     FakeDisk disk;
-    disk.AddFile(kPage, input);
+    disk.AddFile(kPage, input, c.perms);
     disk.set_read_chunk(50'000);
     disk.FailCall(c.op, c.nth, c.err);
     const Outcome outcome = ConvertInPlace(disk, "");
     EXPECT_EQ(outcome.result, c.result);
-    EXPECT_EQ(outcome.messages, c.messages);
+    EXPECT_EQ(outcome.messages, messages);
     EXPECT_TRUE(disk.Contents(kPage) == input) << "file changed";
     EXPECT_EQ(disk.Paths(), std::vector<std::string>{kPage});
     EXPECT_EQ(disk.OpenDescriptors(), 0u);
-    EXPECT_TRUE(BeganEarly(disk));
+    EXPECT_EQ(BeganEarly(disk), c.began_early);
   }
-}
-
-// A bracket error found after the rewrite began: the message as ever, the file untouched.
-TEST(RewriteAheadTest, BracketErrorLateInTheFileLeavesItAlone) {
-  for (const char* tail : {"<A <B>\n", "a>b\n", "<A HREF=\"x\""}) {
-    SCOPED_TRACE(tail);
-    const std::string input = LargePage() + tail;
-    bool failed = false;
-    const std::string shown =
-        reference::ProductionConvert(reference::OptionsFromLetters(""), input, &failed);
-    ASSERT_TRUE(failed);
-    FakeDisk disk;
-    disk.AddFile(kPage, input);
-    const Outcome outcome = ConvertInPlace(disk, "");
-    EXPECT_EQ(outcome.result, ConvResult::kFailed);
-    EXPECT_EQ(outcome.messages, shown.substr(shown.rfind("page.htm:")));
-    EXPECT_TRUE(disk.Contents(kPage) == input) << "file changed";
-    EXPECT_EQ(disk.Paths(), std::vector<std::string>{kPage});
-    EXPECT_TRUE(BeganEarly(disk));
-  }
-}
-
-// Whatever keeps the rewrite from beginning early, it is all done after the conversion instead,
-// and a failure that lasts is reported there as for any file.
-TEST(RewriteAheadTest, WhatCannotBeginEarlyIsDoneAtTheEnd) {
-  const std::string input = LargePage();
-  const std::string expected = Expected("", input);
-  struct Case {
-    const char* name;
-    DiskOp op;
-    int err;
-  };
-  for (const Case& c : {Case{"no temporary file the first time", DiskOp::kCreateTemp, EACCES},
-                        Case{"file busy the first time", DiskOp::kOpenWrite, ETXTBSY},
-                        Case{"path not resolved the first time", DiskOp::kResolve, EIO}}) {
-    SCOPED_TRACE(c.name);
-    FakeDisk disk;
-    disk.AddFile(kPage, input);
-    disk.FailCall(c.op, 1, c.err);
-    const Outcome outcome = ConvertInPlace(disk, "");
-    EXPECT_EQ(outcome.result, ConvResult::kConverted);
-    EXPECT_TRUE(disk.Contents(kPage) == expected) << "content differs";
-    EXPECT_EQ(disk.Paths(), std::vector<std::string>{kPage});
-    EXPECT_FALSE(BeganEarly(disk));
-  }
-  FakeDisk read_only;
-  read_only.AddFile(kPage, input, 0444);
-  const Outcome outcome = ConvertInPlace(read_only, "");
-  EXPECT_EQ(outcome.result, ConvResult::kStop);
-  EXPECT_EQ(outcome.messages, "page.htm: cannot open to write\n");
-  EXPECT_TRUE(read_only.Contents(kPage) == input) << "file changed";
-}
-
-// A rename would part the links: the file is written through itself once converted.
-TEST(RewriteAheadTest, HardLinkedFileIsWrittenInPlaceAtTheEnd) {
-  const std::string input = LargePage();
-  FakeDisk disk;
-  disk.AddFile(kPage, input);
-  disk.AddHardLink(kPage, "other.htm");
-  EXPECT_EQ(ConvertInPlace(disk, "").result, ConvResult::kConverted);
-  const std::string expected = Expected("", input);
-  EXPECT_TRUE(disk.Contents(kPage) == expected) << "content differs";
-  EXPECT_TRUE(disk.SameFile(kPage, "other.htm"));
-  EXPECT_FALSE(BeganEarly(disk));
 }
 
 // Whichever allocation fails, on either thread, the file holds all of the new text or all of the

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -406,73 +405,7 @@ TEST_F(RewritePosixTest, RegularFileKeepsItsModeAndNoTemporaryFileStays) {
   EXPECT_EQ(Names(dir_), std::vector<std::string>{"page.htm"});
 }
 
-TEST_F(RewritePosixTest, SymlinkStaysALinkToTheRewrittenTarget) {
-  fs::create_directory(dir_ / "real");
-  const fs::path target = dir_ / "real" / "page.htm";
-  const fs::path link = dir_ / "page.htm";
-  WriteFile(target, kOld, 0640);
-  fs::create_symlink("real/page.htm", link);
-  Store store({"new\n"});
-  ASSERT_EQ(rewrite(disk_, link.string(), store.head()), RewriteStatus::kDone);
-  EXPECT_TRUE(fs::is_symlink(link));
-  EXPECT_EQ(fs::read_symlink(link), fs::path("real/page.htm"));
-  EXPECT_EQ(ReadFile(target), "new\r\n");
-  EXPECT_EQ(StatOf(target).st_mode & 07777, 0640u);
-  EXPECT_EQ(Names(dir_ / "real"), std::vector<std::string>{"page.htm"});
-}
-
-TEST_F(RewritePosixTest, HardLinksAllSeeTheNewText) {
-  const fs::path a = dir_ / "a.htm";
-  const fs::path b = dir_ / "b.htm";
-  WriteFile(a, kOld, 0640);
-  fs::create_hard_link(a, b);
-  Store store({"new\n"});
-  ASSERT_EQ(rewrite(disk_, a.string(), store.head()), RewriteStatus::kDone);
-  EXPECT_EQ(ReadFile(b), "new\r\n");
-  EXPECT_EQ(StatOf(a).st_ino, StatOf(b).st_ino);
-  EXPECT_EQ(StatOf(a).st_mode & 07777, 0640u);
-  EXPECT_EQ(Names(dir_), (std::vector<std::string>{"a.htm", "b.htm"}));
-}
-
-// Runs f in a child process that has given up root for the user nobody; the child's exit status,
-// or -1 when the child could not give up root.
-template <typename F>
-int AsNobody(F f) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
-      ::_exit(100);
-    }
-    ::_exit(f());
-  }
-  int status = 0;
-  if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-    return -2;
-  }
-  return WEXITSTATUS(status) == 100 ? -1 : WEXITSTATUS(status);
-}
-
-TEST_F(RewritePosixTest, ReadOnlyFileInAWritableFolderCannotBeOpened) {
-  const fs::path page = dir_ / "page.htm";
-  WriteFile(page, kOld, 0444);
-  ASSERT_EQ(::chmod(dir_.c_str(), 0777), 0);
-  Store store({"new\n"});
-  auto attempt = [&] {
-    return rewrite(disk_, page.string(), store.head()) == RewriteStatus::kCannotOpen ? 0 : 1;
-  };
-  if (::geteuid() != 0) {
-    EXPECT_EQ(attempt(), 0);
-  } else {
-    // Root may write any file, so the check runs as an ordinary user in a child process.
-    const int result = AsNobody(attempt);
-    if (result == -1) {
-      GTEST_SKIP() << "running as root and unable to switch to user nobody";
-    }
-    EXPECT_EQ(result, 0);
-  }
-  EXPECT_EQ(ReadFile(page), kOld);
-  EXPECT_EQ(Names(dir_), std::vector<std::string>{"page.htm"});
-}
+// Links and read-only files on the real file system: see the program's -w tests.
 
 TEST_F(RewritePosixTest, DevNullTakesTheText) {
   Store store({"a\n"});

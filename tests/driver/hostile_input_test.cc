@@ -28,12 +28,7 @@ using testing::ReadFile;
 using testing::RunProgram;
 using testing::TempDir;
 
-std::string Repeat(std::string_view unit, std::size_t times) {
-  std::string s;
-  s.reserve(unit.size() * times);
-  for (std::size_t i = 0; i < times; ++i) s.append(unit);
-  return s;
-}
+using testing::Repeat;
 
 std::vector<std::string> Entries(const std::string& folder) {
   std::vector<std::string> names;
@@ -58,8 +53,10 @@ INSTANTIATE_TEST_SUITE_P(
         // the next line follows on directly.
         FileCase{"NulEndsLineText", {}, "<B>x\0yz</B>\n<I>\n"s, "<b>x<i>\r\n"},
         FileCase{"NulFirstInLine", {}, "\0abc\n<B>\n"s, "<b>\r\n"},
-        FileCase{"NulInsideTagLeavesItOpen", {}, "<B\0>\n<I>\n"s,
-                    "<bpage.htm:2: <I>\r\n'<' does not close.\r\n" + kFailed},
+        FileCase{"NulInsideTagLeavesItOpen",
+                 {},
+                 "<B\0>\n<I>\n"s,
+                 "<bpage.htm:2: <I>\r\n'<' does not close.\r\n" + kFailed},
         FileCase{"NulInsideTagIgnored", {"-i"}, "<B\0>\n<I>\n"s, "<b<i>\r\n"},
         FileCase{"NulAfterLeadByte", {}, "\x83\0a\n<B>\n"s, "\x83<b>\r\n"},
         // A lead byte takes any byte but NUL as its second byte, the newline included.
@@ -67,24 +64,34 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"LeadByteEndsLineNotJoined", {"-j"}, "a\x83\nb\nc\n", "a\x83\r\nbc"},
         FileCase{"LeadByteEndsLineInTag", {"-c"}, "<a b\x83\nc>\n", "<A B\x83\r\nC>\r\n"},
         FileCase{"LeadByteBeforeCrLf", {"-c"}, "<a b\x83\r\nc>\r\n", "<A B\x83\r\nC>\r\n"},
-        FileCase{"LeadByteSwallowsClosingBracket", {}, "<B\x83>\n",
-                    "<b\x83>\r\n" + kUnmatched},
+        FileCase{"LeadByteSwallowsClosingBracket", {}, "<B\x83>\n", "<b\x83>\r\n" + kUnmatched},
         FileCase{"LeadByteEndsFile", {}, "abc\x83", "abc\x83"},
         FileCase{"LeadByteEndsFileNotConverted", {"-n"}, "\x82\x50\x82", "1\x82"},
         FileCase{"LeadByteEndsFileInTag", {}, "<B \x83", "<b \x83" + kUnmatched},
-        FileCase{"LeadByteEndsPiece", {"-n"}, kPieceFill + "\x82\x4f\n",
-                    kPieceFill + "0\r\n"},
-        FileCase{"LeadByteEndsPieceBeforeNewline", {}, kPieceFill + "\x83\na > b\n",
-                    kPieceFill + "\x83\r\npage.htm:2: a > b\r\n'>' does not correspond with "
-                                 "'<'.\r\n" + kFailed},
+        FileCase{"LeadByteEndsPiece", {"-n"}, kPieceFill + "\x82\x4f\n", kPieceFill + "0\r\n"},
+        FileCase{"LeadByteEndsPieceBeforeNewline",
+                 {},
+                 kPieceFill + "\x83\na > b\n",
+                 kPieceFill +
+                     "\x83\r\npage.htm:2: a > b\r\n'>' does not correspond with "
+                     "'<'.\r\n" +
+                     kFailed},
         // 0x1A ends the text of the file, wherever it stands.
-        FileCase{"CtrlZInsideTag", {}, "<B\x1A" "C>\n", "<b" + kUnmatched},
+        FileCase{"CtrlZInsideTag",
+                 {},
+                 "<B\x1A"
+                 "C>\n",
+                 "<b" + kUnmatched},
         FileCase{"CtrlZAsSecondByte", {}, "a\x83\x1A<B>\n", "a\x83"},
         FileCase{"CtrlZFirst", {}, "\x1A<B>\n", ""},
         // Carriage returns are dropped before anything looks at the bytes.
         FileCase{"OnlyCarriageReturns", {}, "\r\r\r", ""},
         FileCase{"CrLineEndsMakeOneLine", {}, "<B>a\r<I>b\r", "<b>a<i>b"},
-        FileCase{"CrBetweenLeadAndSecondByte", {"-c"}, "<a \x83\ra>\n", "<A \x83" "a>\r\n"}),
+        FileCase{"CrBetweenLeadAndSecondByte",
+                 {"-c"},
+                 "<a \x83\ra>\n",
+                 "<A \x83"
+                 "a>\r\n"}),
     FileCaseName);
 
 struct RewriteCase {
@@ -291,8 +298,8 @@ TEST(LongNameTest, BracketErrorInFileWithTwoThousandByteName) {
   const ProgramRun run = RunProgram({name}, dir.path());
   EXPECT_EQ(run.status, 0);
   const std::string cut = name.substr(0, 768);
-  EXPECT_EQ(run.out, cut + ":1: <a <B>\r\n'<' does not close.\r\n" + cut +
-                         ": failed to convert\r\n");
+  EXPECT_EQ(run.out,
+            cut + ":1: <a <B>\r\n'<' does not close.\r\n" + cut + ": failed to convert\r\n");
 }
 
 // -w where the file system refuses. The original must survive byte for byte, the program must

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "support/fake_disk.h"
 #include "support/text_reader.h"
 #include "support/text_writer.h"
+#include "test_support.h"
 
 namespace lowtags {
 namespace {
@@ -111,90 +113,65 @@ TEST(PieceReaderTest, ReadErrorKeepsWholePiecesOnly) {
   EXPECT_EQ(reader.error(), EIO);
 }
 
-std::string Written(const std::vector<std::string>& writes, int fail_nth = 0,
-                    bool background = false) {
+// A TextWriter on the empty file "o" of a fake disk, writing in the background when asked.
+struct FakeOutput {
+  explicit FakeOutput(bool background, int failing_write = 0) {
+    disk.AddFile("o", "");
+    if (failing_write > 0) disk.FailCall(DiskOp::kWrite, failing_write, ENOSPC);
+    disk.OpenWrite("o", false, &fd);
+    out.emplace(disk, fd);
+    if (background) out->WriteInBackground();
+  }
   FakeDisk disk;
-  disk.AddFile("o", "");
-  if (fail_nth > 0) disk.FailCall(DiskOp::kWrite, fail_nth, ENOSPC);
   int fd = -1;
-  disk.OpenWrite("o", false, &fd);
-  TextWriter out(disk, fd);
-  if (background) out.WriteInBackground();
-  for (const std::string& w : writes) out.Write(w);
-  out.Flush();
-  return *disk.Contents("o");
-}
+  std::optional<TextWriter> out;
+};
 
-TEST(TextWriterTest, NewlinesBecomeCrLf) {
-  EXPECT_EQ(Written({"a\nb", "\n\n", "", "c"}), "a\r\nb\r\n\r\nc");
-  EXPECT_EQ(Written({"\r\n"}), "\r\r\n");
-}
-
-TEST(TextWriterTest, LargeWritesCrossBlocks) {
-  std::string line(TextWriter::kBlock - 1, 'q');
-  line += "\n";
-  const std::string out = Written({line, line, "end"});
-  std::string expected = line.substr(0, line.size() - 1) + "\r\n";
-  EXPECT_EQ(out, expected + expected + "end");
-}
-
-TEST(TextWriterTest, FailureIsKeptAndLaterBytesDropped) {
-  FakeDisk disk;
-  disk.AddFile("o", "");
-  disk.FailCall(DiskOp::kWrite, 1, ENOSPC);
-  int fd = -1;
-  disk.OpenWrite("o", false, &fd);
-  TextWriter out(disk, fd);
-  out.Write(std::string(TextWriter::kBlock + 10, 'a'));
-  out.Write("more\n");
-  EXPECT_EQ(out.Flush(), ENOSPC);
-  EXPECT_EQ(out.error(), ENOSPC);
-  EXPECT_EQ(disk.Count(DiskOp::kWrite), 1);
-}
-
-// More blocks than the background writer lends out, so that the filling waits for it.
-TEST(TextWriterTest, BackgroundWritesGiveTheSameBytes) {
-  const std::string block_of_newlines(TextWriter::kBlock, '\n');
+// The background writer lends out fewer blocks than the longer cases fill, so that the filling
+// waits for it.
+TEST(TextWriterTest, NewlinesBecomeCrLfInWhateverBlocksTheyFall) {
   std::string lines;
   while (lines.size() < 9 * TextWriter::kBlock) lines += "<b>line</b>\n";
+  const std::string long_line = std::string(TextWriter::kBlock - 1, 'q') + "\n";
+  const std::string newlines(TextWriter::kBlock, '\n');
   const std::vector<std::vector<std::string>> cases = {
-      {"a\nb", "c"},
-      {lines},
-      {block_of_newlines, "x", block_of_newlines, block_of_newlines},
-      {std::string(5 * TextWriter::kBlock, 'q')},
+      {"a\nb", "\n\n", "", "c"},           {"\r\n"},
+      {long_line, long_line, "end"},       {lines},
+      {newlines, "x", newlines, newlines}, {std::string(5 * TextWriter::kBlock, 'q')},
   };
-  for (const auto& writes : cases) {
-    EXPECT_TRUE(Written(writes, 0, true) == Written(writes)) << writes.size() << " writes";
+  for (const bool background : {false, true}) {
+    for (const auto& writes : cases) {
+      FakeOutput o(background);
+      std::string all;
+      for (const std::string& w : writes) {
+        o.out->Write(w);
+        all += w;
+      }
+      EXPECT_EQ(o.out->Flush(), 0);
+      EXPECT_TRUE(*o.disk.Contents("o") == testing::WithCrLf(all))
+          << writes.size() << " writes, background " << background;
+    }
   }
 }
 
-TEST(TextWriterTest, BackgroundFailureIsKeptAndLaterBlocksAreNotWritten) {
-  FakeDisk disk;
-  disk.AddFile("o", "");
-  disk.FailCall(DiskOp::kWrite, 2, ENOSPC);
-  int fd = -1;
-  disk.OpenWrite("o", false, &fd);
-  TextWriter out(disk, fd);
-  out.WriteInBackground();
-  for (int i = 0; i < 12; ++i) out.Write(std::string(TextWriter::kBlock / 2, 'a'));
-  EXPECT_EQ(out.Flush(), ENOSPC);
-  EXPECT_EQ(out.error(), ENOSPC);
-  EXPECT_EQ(disk.Count(DiskOp::kWrite), 2);
+TEST(TextWriterTest, FailureIsKeptAndLaterBlocksAreNotWritten) {
+  for (const bool background : {false, true}) {
+    FakeOutput o(background, 2);
+    for (int i = 0; i < 12; ++i) o.out->Write(std::string(TextWriter::kBlock / 2, 'a'));
+    o.out->Write("more\n");
+    EXPECT_EQ(o.out->Flush(), ENOSPC);
+    EXPECT_EQ(o.out->error(), ENOSPC);
+    EXPECT_EQ(o.disk.Count(DiskOp::kWrite), 2) << "background " << background;
+  }
 }
 
 // A writer given up on stops its thread without waiting for what is still queued; whatever reached
 // the file came in whole blocks, in order.
 TEST(TextWriterTest, BackgroundWriterDroppedUnflushedEndsCleanly) {
-  FakeDisk disk;
-  disk.AddFile("o", "");
-  int fd = -1;
-  disk.OpenWrite("o", false, &fd);
-  {
-    TextWriter out(disk, fd);
-    out.WriteInBackground();
-    for (int i = 0; i < 12; ++i) out.Write(std::string(TextWriter::kBlock / 2, 'a'));
-  }
-  const std::string written = *disk.Contents("o");
+  FakeOutput o(true);
+  for (int i = 0; i < 12; ++i) o.out->Write(std::string(TextWriter::kBlock / 2, 'a'));
+  o.out.reset();
+  const std::string written = *o.disk.Contents("o");
   EXPECT_EQ(written.size() % (TextWriter::kBlock / 2), 0u);
   EXPECT_EQ(written, std::string(written.size(), 'a'));
 }
