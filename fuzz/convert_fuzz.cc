@@ -23,6 +23,7 @@
 #include "convert/conv_html.h"
 #include "convert/options.h"
 #include "driver/command_line.h"
+#include "require.h"
 #include "support/byte_sink.h"
 #include "support/fake_disk.h"
 #include "support/line_store.h"
@@ -37,13 +38,6 @@ constexpr std::string_view kPath = "page.htm";
 // The one line a message may add to the converted text does not count; this covers the rest of
 // the slack (nothing the rules add comes near it).
 constexpr std::size_t kSlack = 16;
-
-void Require(bool ok, const char* property) {
-  if (!ok) {
-    std::fprintf(stderr, "convert_fuzz: property violated: %s\n", property);
-    std::abort();
-  }
-}
 
 struct Input {
   std::string letters;  // without 'w'

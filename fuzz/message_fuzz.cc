@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "require.h"
 #include "support/byte_sink.h"
 #include "support/message.h"
 
@@ -27,13 +28,6 @@ namespace lowtags {
 namespace {
 
 constexpr std::size_t kMaxArgs = 8;
-
-void Require(bool ok, const char* property) {
-  if (!ok) {
-    std::fprintf(stderr, "message_fuzz: property violated: %s\n", property);
-    std::abort();
-  }
-}
 
 class Cursor {
  public:
@@ -53,10 +47,10 @@ class Cursor {
   }
   std::string_view UpTo(std::uint8_t stop) {
     const void* hit = std::memchr(data_ + pos_, stop, size_ - pos_);
-    const std::size_t n = hit != nullptr
-                              ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) -
-                                                         (data_ + pos_))
-                              : size_ - pos_;
+    const std::size_t n =
+        hit != nullptr
+            ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - (data_ + pos_))
+            : size_ - pos_;
     const std::string_view s = Take(n);
     if (hit != nullptr) ++pos_;
     return s;
@@ -129,7 +123,8 @@ bool Expected(std::string_view format, const std::vector<MsgArg>& args, std::str
         m += static_cast<char>(arg.AsInt() & 0xFF);
         break;
       case 'd':
-        std::snprintf(text, sizeof text, "%d", static_cast<int>(static_cast<std::int32_t>(arg.AsInt())));
+        std::snprintf(text, sizeof text, "%d",
+                      static_cast<int>(static_cast<std::int32_t>(arg.AsInt())));
         m += text;
         break;
       case 'x':

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "require.h"
 #include "support/sjis.h"
 #include "support/sjis_search.h"
 
@@ -22,13 +23,6 @@ namespace lowtags {
 namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
-
-void Require(bool ok, const char* property) {
-  if (!ok) {
-    std::fprintf(stderr, "sjis_search_fuzz: property violated: %s\n", property);
-    std::abort();
-  }
-}
 
 bool Lead(char c) {
   const auto b = static_cast<unsigned char>(c);
