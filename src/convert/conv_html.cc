@@ -134,7 +134,7 @@ class WholeLines {
     if (own_room) {
       // A sink without room of its own gets the lines as the scanner hands them out, LF alone;
       // the text holds no CR but those of its CR LF ends.
-      lines.Write({room.data(), RemoveCarriageReturns(room.first(written))});
+      lines.Write({room.data(), FoldCarriageReturns(room.first(written), false)});
     } else {
       lines.Filled(written);
     }

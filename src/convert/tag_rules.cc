@@ -11,7 +11,8 @@ namespace lowtags {
 namespace {
 
 // Matching is by exact byte prefixes in the two listed forms only: <Img> and bgColor= are not
-// recognised, and nothing after a prefix is looked at, so -f takes <ADDRESS> and <abbr> too.
+// recognised. Only the link tag looks past its prefix, since "<A" begins <ADDRESS>, <AREA> and
+// <abbr> too.
 // Inlined where the prefixes are constants, so that the comparisons are a few instructions.
 [[gnu::always_inline]] inline bool StartsWithEither(const LineEdit& edit, std::string_view upper,
                                                     std::string_view lower) {
@@ -19,6 +20,12 @@ namespace {
 }
 
 enum class Removal { kDeleted, kKept };
+
+// "<A" names a link only when its name ends there: a blank, the tag's end, the line's end.
+bool OpensLinkTag(const LineEdit& edit) {
+  const unsigned char after = edit.Byte(2);  // NUL where the line's text ends
+  return after == ' ' || after == '\t' || after == '>' || after == '\n' || after == '\0';
+}
 
 // Deletes from the '<' through the first '>' on the line, searched byte by byte and blind to
 // quotes. A tag whose '>' is on a later line is never removed.
@@ -43,7 +50,7 @@ Removal TryRemovals(LineEdit& edit, ConvState& state) {
   switch (edit.Byte(1)) {
     case 'A':
     case 'a':
-      if (o.strip_links) return DeleteThroughClose(edit, state);
+      if (o.strip_links && OpensLinkTag(edit)) return DeleteThroughClose(edit, state);
       break;
     case '/':
       if (o.strip_links && StartsWithEither(edit, "</a>", "</A>")) {
@@ -77,7 +84,8 @@ Removal TryRemovals(LineEdit& edit, ConvState& state) {
   return Removal::kKept;
 }
 
-// <FRAME> is no link tag (only the 9-byte <FRAMESET> is), but <AREA> is: "<A" is all it takes.
+// <FRAME> is no link tag (only the 9-byte <FRAMESET> is), but <AREA> is: for flattening, "<A" is
+// all it takes.
 void NoteLinkKind(const LineEdit& edit, ConvState& state) {
   if (StartsWithEither(edit, "<A", "<a") || StartsWithEither(edit, "<FRAMESET", "<frameset") ||
       StartsWithEither(edit, "<BGSOUND", "<bgsound")) {

@@ -13,7 +13,7 @@ PieceReader::PieceReader(Disk& disk, int fd)
 bool PieceReader::ReadMore() {
   if (ended_) return false;
   const std::size_t capacity = buffer_.size() - kReadablePastEnd;
-  if (begin_ > 0 && capacity - end_ < kPiece + 2) {
+  if (begin_ > 0 && capacity - end_ < kPiece + kMarkerOverhang + 2) {
     std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
     clean_end_ = clean_end_ > begin_ ? clean_end_ - begin_ : 0;
     end_ -= begin_;
@@ -36,19 +36,27 @@ bool PieceReader::ReadMore() {
   return true;
 }
 
-std::size_t RemoveCarriageReturns(std::span<char> text) {
+std::size_t FoldCarriageReturns(std::span<char> text, bool more_may_follow) {
   char* const first = static_cast<char*>(std::memchr(text.data(), '\r', text.size()));
   if (first == nullptr) return text.size();
-  // Stretches between carriage returns move down whole.
   char* out = first;
-  const char* in = first + 1;
+  const char* in = first;
   const char* const end = text.data() + text.size();
   while (in < end) {
-    const void* next = std::memchr(in, '\r', static_cast<std::size_t>(end - in));
+    const char* run_end = in;
+    while (run_end < end && *run_end == '\r') ++run_end;
+    if (run_end == end) {
+      // Whether this run ends a line or goes before an LF is up to the next read.
+      *out++ = more_may_follow ? '\r' : '\n';
+      break;
+    }
+    if (*run_end != '\n') *out++ = '\n';
+    // Stretches between runs move down whole.
+    const void* next = std::memchr(run_end, '\r', static_cast<std::size_t>(end - run_end));
     const char* stop = next != nullptr ? static_cast<const char*>(next) : end;
-    std::memmove(out, in, static_cast<std::size_t>(stop - in));
-    out += stop - in;
-    in = stop + 1;
+    std::memmove(out, run_end, static_cast<std::size_t>(stop - run_end));
+    out += stop - run_end;
+    in = stop;
   }
   return static_cast<std::size_t>(out - text.data());
 }
@@ -56,9 +64,30 @@ std::size_t RemoveCarriageReturns(std::span<char> text) {
 void PieceReader::DropCarriageReturns() {
   if (clean_end_ < begin_) clean_end_ = begin_;
   const std::span<char> dirty(buffer_.data() + clean_end_, end_ - clean_end_);
-  end_ = clean_end_ + RemoveCarriageReturns(dirty);
-  clean_end_ = end_;
+  end_ = clean_end_ + FoldCarriageReturns(dirty, !ended_);
+  // A CR kept at the end waits for the byte after it.
+  clean_end_ = end_ > begin_ && buffer_[end_ - 1] == '\r' ? end_ - 1 : end_;
 }
+
+namespace {
+
+// Bytes past `cut` that complete a "<!--" or "-->" begun before it, "<!--" tried first: a
+// comment's mark split between two pieces would be seen by neither.
+std::size_t MarkerOverhang(std::string_view text, std::size_t cut) {
+  for (const std::string_view marker : {std::string_view("<!--"), std::string_view("-->")}) {
+    for (std::size_t in_piece = 1; in_piece < marker.size(); ++in_piece) {
+      const std::size_t rest = marker.size() - in_piece;
+      if (cut >= in_piece && cut + rest <= text.size() &&
+          text.substr(cut - in_piece, in_piece) == marker.substr(0, in_piece) &&
+          text.substr(cut, rest) == marker.substr(in_piece)) {
+        return rest;
+      }
+    }
+  }
+  return 0;
+}
+
+}  // namespace
 
 std::string_view PieceReader::Text(std::size_t want) {
   while (end_ - begin_ < want && ReadMore()) {
@@ -95,8 +124,9 @@ bool PieceReader::Next(std::span<char>* piece) {
   if (NextLine(piece)) return true;
   // Otherwise carriage returns go first, then the piece is cut from clean text.
   DropCarriageReturns();
-  while (end_ - begin_ < kPiece + 1 && ReadMore()) DropCarriageReturns();
-  const std::size_t pending = end_ - begin_;
+  while (clean_end_ - begin_ < kPiece + kMarkerOverhang + 1 && ReadMore()) DropCarriageReturns();
+  if (ended_) DropCarriageReturns();  // a CR that ends the file ends its last line
+  const std::size_t pending = clean_end_ - begin_;
   if (pending == 0) return false;
   char* start = buffer_.data() + begin_;
   const std::size_t window = pending < kPiece ? pending : kPiece;
@@ -108,7 +138,11 @@ bool PieceReader::Next(std::span<char>* piece) {
     return false;
   } else if (window == kPiece && pending > kPiece) {
     const std::string_view text(start, pending);
-    if (IsLeadByte(text[kPiece - 1]) && IsCharBoundary(text, 0, kPiece - 1)) ++length;
+    if (IsLeadByte(text[kPiece - 1]) && IsCharBoundary(text, 0, kPiece - 1)) {
+      ++length;
+    } else {
+      length += MarkerOverhang(text, kPiece);
+    }
   }
   *piece = std::span<char>(start, length);
   begin_ += length;

@@ -10,13 +10,17 @@
 
 namespace lowtags {
 
-// Removes every CR from `text` in place; returns the length left.
-std::size_t RemoveCarriageReturns(std::span<char> text);
+// Takes the CRs out of `text` in place and returns the length left: a run of CRs before an LF
+// goes (a CR LF line end), any other run becomes one LF (a Mac line end). A run that ends the
+// text is kept as one CR when more text may follow, else it is one LF.
+std::size_t FoldCarriageReturns(std::span<char> text, bool more_may_follow);
 
 class PieceReader {
  public:
   // Bytes of text per piece, before the one-byte overhang.
   static constexpr std::size_t kPiece = 9999;
+  // Bytes a piece may take past kPiece to finish a comment mark.
+  static constexpr std::size_t kMarkerOverhang = 3;
   static constexpr std::size_t kBlock = 256 * 1024;
   // Bytes after the end of every piece that may be read, never written: vector searches look at
   // whole blocks and ignore what lies past the end.
@@ -27,9 +31,10 @@ class PieceReader {
   PieceReader& operator=(const PieceReader&) = delete;
 
   // The next piece: up to and including a newline, or kPiece bytes, one more when the last of
-  // them would start a double-byte character, so that a piece never ends inside one. Carriage
-  // returns are gone and a 0x1A byte ends the text. The bytes are the caller's to edit until the
-  // next call. False at the end of the text or on a read error (then error() != 0).
+  // them would start a double-byte character, so that a piece never ends inside one, else up
+  // to three more when they finish a "<!--" or "-->". Carriage returns are folded (see
+  // FoldCarriageReturns) and a 0x1A byte ends the text. The bytes are the caller's to edit until
+  // the next call. False at the end of the text or on a read error (then error() != 0).
   bool Next(std::span<char>* piece);
   int error() const { return error_; }
   // The pending text as read (CR LF line ends still in it), at least `want` bytes of it when

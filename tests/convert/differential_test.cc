@@ -311,6 +311,26 @@ std::vector<std::string> PieceCutInputs() {
   return inputs;
 }
 
+// A comment mark at every offset across the cut, alone or after a double-byte character or a
+// lone lead byte, after short lines (whole lines) or none (pieces only).
+std::vector<std::string> MarkCutInputs() {
+  Rng rng(12);
+  const std::string text = LineText(rng, 9999, Filler::kMixed);
+  std::vector<std::string> inputs;
+  for (const std::string_view lines : {"", "<B>a</B>\n"}) {
+    for (const std::string_view mark : {"<!--", "-->", "<!-->"}) {
+      for (const std::string_view before : {"", "\x82\xA0", "\x82"}) {
+        for (std::size_t in_piece = 0; in_piece <= mark.size(); ++in_piece) {
+          const std::size_t keep = 9999 - in_piece - before.size();
+          inputs.push_back(std::string(lines) + text.substr(0, keep) + std::string(before) +
+                           std::string(mark) + " <B>x</B> -->y<I>\n<P>z</P>\n");
+        }
+      }
+    }
+  }
+  return inputs;
+}
+
 // Few distinct bytes, densely mixed: shakes out interactions between neighbouring rules.
 std::string DenseInput(Rng& rng) {
   static constexpr std::string_view kAlphabet[] = {
@@ -506,6 +526,15 @@ TEST(Differential, PieceCuts) {
   }
 }
 
+TEST(Differential, CommentMarksAtCut) {
+  Comparer comparer;
+  for (const std::string& input : MarkCutInputs()) {
+    for (std::string_view letters : {"", "r", "i", "ir", "fr"}) {
+      if (!comparer.Check(Case{OptionsFromLetters(letters), input})) return;
+    }
+  }
+}
+
 TEST(Differential, ReadBlockBoundaries) { RunInputs(5, 6, 2, BlockBoundaryInput, true); }
 
 // The reference itself on cases whose bytes the rules fix, so that it cannot drift into agreeing
@@ -516,6 +545,10 @@ struct Known {
   std::string_view expected;
   bool failed = false;
 };
+
+// A comment whose "-->" the 9999-byte cut splits after its first two bytes.
+const std::string kCommentOverCut = "<!-- " + std::string(9991, 'x') +
+                                    " --> <B>Important</B>\n<P>Next paragraph</P>\n";
 
 TEST(Differential, ReferenceGivesKnownBytes) {
   using namespace std::string_view_literals;
@@ -545,6 +578,9 @@ TEST(Differential, ReferenceGivesKnownBytes) {
       {"", "<A\x83\x5C>\n", "<a\x83\x5C>\n"},
       {"", "a\0<B\nc\n"sv, "ac\n"},
       {"", "a\r\nb\x1A<\n", "a\nb"},
+      {"", "a\r\r\nb\r\r\rc\r", "a\nb\nc\n"},
+      {"fi", "<A>1<a\tB=c>2<ABBR>3<A", "12<abbr>3<a"},
+      {"r", kCommentOverCut, " <b>Important</b>\n<p>Next paragraph</p>\n"},
   };
   for (const Known& k : cases) {
     bool failed = false;

@@ -22,8 +22,8 @@ namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
 constexpr std::size_t kPiece = 9999;
-// A piece is at most kPiece + 1 bytes, and every byte of it may become two (half-width kana).
-constexpr std::size_t kLineCap = 2 * (kPiece + 1) + 2;
+// A piece is at most kPiece + 3 bytes, and every byte of it may become two (half-width kana).
+constexpr std::size_t kLineCap = 2 * (kPiece + 3) + 2;
 constexpr const char* kPath = "page.htm";
 
 bool IsLead(char c) {
@@ -34,13 +34,38 @@ bool IsLead(char c) {
 // ---------------------------------------------------------------------------------------------
 // Reading: text mode, then pieces.
 
+// A run of CRs before an LF goes; any other run, the file's last included, is one LF.
 std::string TextModeBytes(std::string_view file) {
+  file = file.substr(0, file.find('\x1A'));
   std::string text;
-  for (char c : file) {
-    if (c == '\x1A') break;
-    if (c != '\r') text.push_back(c);
+  for (std::size_t i = 0; i < file.size(); ++i) {
+    if (file[i] != '\r') {
+      text.push_back(file[i]);
+      continue;
+    }
+    std::size_t j = i;
+    while (j < file.size() && file[j] == '\r') ++j;
+    if (j == file.size() || file[j] != '\n') text.push_back('\n');
+    i = j - 1;
   }
   return text;
+}
+
+bool NamesLink(char after) {
+  return after == ' ' || after == '\t' || after == '>' || after == '\n' || after == '\0';
+}
+
+// Bytes a piece cut at `cut` takes on so that "<!--" or "-->" is not split, "<!--" first.
+std::size_t MarkerRest(std::string_view text, std::size_t cut) {
+  for (const std::string_view marker : {std::string_view("<!--"), std::string_view("-->")}) {
+    for (std::size_t in_piece = 1; in_piece < marker.size(); ++in_piece) {
+      if (cut >= in_piece && text.substr(cut - in_piece, in_piece) == marker.substr(0, in_piece) &&
+          text.substr(cut, marker.size() - in_piece) == marker.substr(in_piece)) {
+        return marker.size() - in_piece;
+      }
+    }
+  }
+  return 0;
 }
 
 // True when byte `at` of the piece starts a character, walking from the piece's first byte.
@@ -63,6 +88,8 @@ std::vector<std::string> CutPieces(std::string_view text) {
     const bool full = n == kPiece && piece[n - 1] != '\n';
     if (full && IsLead(piece[n - 1]) && StartsCharacter(piece, n - 1) && pos + n < text.size()) {
       ++n;  // never split a double-byte character
+    } else if (full) {
+      n += MarkerRest(text.substr(pos), n);
     }
     pieces.emplace_back(text.substr(pos, n));
     pos += n;
@@ -272,7 +299,7 @@ void Scanner::ParagraphStart() {
 bool Scanner::TagRules(std::size_t p) {
   // An else-chain: a removal whose '>' is missing skips the removals after it.
   bool deleted = false;
-  if (opt_.strip_links && (Starts(p, "<A") || Starts(p, "<a"))) {
+  if (opt_.strip_links && (Starts(p, "<A") || Starts(p, "<a")) && NamesLink(At(p + 2))) {
     deleted = DeleteThroughGt(p);
   } else if (opt_.strip_links && (Starts(p, "</a>") || Starts(p, "</A>"))) {
     Delete(p, 4);

@@ -84,14 +84,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "<b" + kUnmatched},
         FileCase{"CtrlZAsSecondByte", {}, "a\x83\x1A<B>\n", "a\x83"},
         FileCase{"CtrlZFirst", {}, "\x1A<B>\n", ""},
-        // Carriage returns are dropped before anything looks at the bytes.
-        FileCase{"OnlyCarriageReturns", {}, "\r\r\r", ""},
-        FileCase{"CrLineEndsMakeOneLine", {}, "<B>a\r<I>b\r", "<b>a<i>b"},
-        FileCase{"CrBetweenLeadAndSecondByte",
-                 {"-c"},
-                 "<a \x83\ra>\n",
-                 "<A \x83"
-                 "a>\r\n"}),
+        // Carriage returns are folded before anything looks at the bytes.
+        FileCase{"OnlyCarriageReturns", {}, "\r\r\r", "\r\n"},
+        FileCase{"MacLineEnds", {"-j"}, "<PRE>a\rb\r</PRE>\rc\rd<BR>\r", "<pre>a\r\nb\r\n</pre>\r\ncd<br>\r\n"},
+        // The LF a CR becomes is the lead byte's second byte: the line goes on, still in the tag.
+        FileCase{"CrAfterLeadByte", {"-c"}, "<a \x83\ra>\n", "<A \x83\r\nA>\r\n"}),
     FileCaseName);
 
 struct RewriteCase {
@@ -119,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
     Bytes, HostileRewriteTest,
     ::testing::Values(RewriteCase{"NulLosesRestOfLine", "<B>x\0yz</B>\n<I>\n"s, "<b>x<i>\r\n"},
                       RewriteCase{"CtrlZLosesTheTail", "<B>x\x1Ay\n", "<b>x"},
-                      RewriteCase{"LoneCrDropped", "<B\rC>\r", "<bc>"},
+                      RewriteCase{"LoneCrEndsLine", "<B\rC>\r", "<b\r\nc>\r\n"},
                       RewriteCase{"MillionEmptyLines", std::string(1000000, '\n'),
                                   Repeat("\r\n", 1000000)}),
     [](const auto& param_info) { return std::string(param_info.param.name); });

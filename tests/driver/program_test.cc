@@ -124,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
     TextMode, FileTest,
     ::testing::Values(
         FileCase{"CrLfIn", {}, "<B>a</B>\r\n<I>\r\n", "<b>a</b>\r\n<i>\r\n"},
-        FileCase{"LoneCrDropped", {}, "a\rb<B\r>\r\n", "ab<b>\r\n"},
+        FileCase{"LoneCrEndsLine", {}, "a\rb<B\r>\r\n", "a\r\nb<b\r\n>\r\n"},
         FileCase{"CtrlZEndsText", {}, "<B>x\x1A<I>\n", "<b>x"},
         FileCase{"NoFinalNewline", {}, "<B>x", "<b>x"},
         FileCase{"EmptyFile", {}, "", ""},

@@ -36,6 +36,7 @@ struct PieceCase {
   const char* name;
   std::string input;
   std::vector<std::size_t> lengths;
+  std::string text = "";  // the pieces joined, when it is not the input without its CRs
 };
 
 void PrintTo(const PieceCase& c, std::ostream* os) { *os << c.name; }
@@ -51,36 +52,64 @@ TEST_P(PieceTest, CutsWhereExpected) {
       joined += p;
     }
     EXPECT_EQ(lengths, GetParam().lengths) << "chunk " << chunk;
-    std::string text = GetParam().input;
-    std::erase(text, '\r');
+    std::string text = GetParam().text;
+    if (text.empty()) {
+      text = GetParam().input;
+      std::erase(text, '\r');
+    }
     EXPECT_EQ(joined, text) << "chunk " << chunk;
   }
 }
 
+const std::string k9996(9996, 'x');
 const std::string k9997(9997, 'x');
 const std::string k9998(9998, 'x');
 const std::string k9999(9999, 'x');
 
 INSTANTIATE_TEST_SUITE_P(
     Cuts, PieceTest,
-    ::testing::Values(PieceCase{"Lines", "ab\ncd\n\nx", {3, 3, 1, 1}}, PieceCase{"Empty", "", {}},
-                      PieceCase{"ExactPieceThenNewline", k9999 + "\n", {9999, 1}},
-                      PieceCase{"LeadAtLastByteTakesOneMore", k9998 + "\x82\xA0y\n", {10000, 2}},
-                      PieceCase{"LeadAtLastByteTakesNewline", k9998 + "\x82\n", {10000}},
-                      PieceCase{"TrailAtLastByte", k9997 + "\x82\xA0y\n", {9999, 2}},
-                      PieceCase{"LeadRunEndsOnTrail", k9997 + "\x82\x82\x82\x40\n", {9999, 3}},
-                      PieceCase{"LeadAtEndOfText", k9998 + "\x82", {9999}},
-                      PieceCase{"LongLine", std::string(25000, 'y'), {9999, 9999, 5002}},
-                      PieceCase{"CrCountsNot", std::string(9999, '\r') + "ab\r\n", {3}}),
+    ::testing::Values(
+        PieceCase{"Lines", "ab\ncd\n\nx", {3, 3, 1, 1}}, PieceCase{"Empty", "", {}},
+        PieceCase{"ExactPieceThenNewline", k9999 + "\n", {9999, 1}},
+        PieceCase{"LeadAtLastByteTakesOneMore", k9998 + "\x82\xA0y\n", {10000, 2}},
+        PieceCase{"LeadAtLastByteTakesNewline", k9998 + "\x82\n", {10000}},
+        PieceCase{"TrailAtLastByte", k9997 + "\x82\xA0y\n", {9999, 2}},
+        PieceCase{"LeadRunEndsOnTrail", k9997 + "\x82\x82\x82\x40\n", {9999, 3}},
+        PieceCase{"LeadAtEndOfText", k9998 + "\x82", {9999}},
+        PieceCase{"LongLine", std::string(25000, 'y'), {9999, 9999, 5002}},
+        PieceCase{"CrRunBeforeLfCountsNot", std::string(9999, '\r') + "\nab\r\n", {1, 3}},
+        PieceCase{"CrRunBeforeTextIsOneLf", "ab" + std::string(9999, '\r') + "c", {3, 1}, "ab\nc"},
+        // A comment mark is never split; "<!--" goes first, and only once.
+        PieceCase{"OpenCutAfter1", k9998 + "<!--x\n", {10002, 2}},
+        PieceCase{"OpenCutAfter2", k9997 + "<!--x\n", {10001, 2}},
+        PieceCase{"OpenCutAfter3", k9996 + "<!--x\n", {10000, 2}},
+        PieceCase{"CloseCutAfter1", k9998 + "-->x\n", {10001, 2}},
+        PieceCase{"CloseCutAfter2", k9997 + "-->x\n", {10000, 2}},
+        PieceCase{"OpenBeforeClose", k9996 + "<!-->x\n", {10000, 3}},
+        PieceCase{"MarkUnfinished", k9997 + "<!-x\n", {9999, 3}},
+        PieceCase{"MarkAtTextEnd", k9998 + "<!-", {9999, 2}},
+        PieceCase{"LeadAtCutWins", k9998 + "\x82<!--\n", {10000, 4}},
+        PieceCase{"CrInsideMark", k9998 + "<!\r\n--\n", {9999, 2, 3}}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
-TEST(PieceReaderTest, DropsCarriageReturnsAndStopsAtCtrlZ) {
-  for (const std::size_t chunk : {std::size_t{1}, std::size_t{3}, std::size_t{4096}}) {
-    const std::vector<std::string> pieces = Pieces(
-        "a\r\nb\rc\r\r\n\x1A"
-        "after\n",
-        chunk);
-    EXPECT_EQ(pieces, (std::vector<std::string>{"a\n", "bc\n"})) << "chunk " << chunk;
+TEST(PieceReaderTest, FoldsCarriageReturnsAndStopsAtCtrlZ) {
+  struct {
+    std::string input;
+    std::vector<std::string> pieces;
+  } const cases[] = {
+      {"a\r\r\nb\r\r\rc\r", {"a\n", "b\n", "c\n"}},
+      {"<A\rHREF=x>\r\n", {"<A\n", "HREF=x>\n"}},
+      {"a\r\x1A"
+       "after\n",
+       {"a\n"}},
+      {"a\r\r\x1A\r\n", {"a\n"}},
+      {"a\r\n\x1A\r", {"a\n"}},
+      {"\r\r\r", {"\n"}},
+  };
+  for (const auto& c : cases) {
+    for (const std::size_t chunk : {std::size_t{1}, std::size_t{2}, std::size_t{4096}}) {
+      EXPECT_EQ(Pieces(c.input, chunk), c.pieces) << "chunk " << chunk;
+    }
   }
 }
 
