@@ -16,7 +16,11 @@ extern double FreeDiskSpace;
 int getFreeSpace(Disk& disk, const std::string& path);
 
 // Closes fd. Returns the close's own error, or -1 after a message when the drive shows no free
-// space (or cannot be asked), else 0.
+// space (or cannot be asked), else 0. The drive is asked only when fd is a regular file on a
+// file system mounted read-write, or when that cannot be told.
 int Fclose(Disk& disk, int fd, const std::string& path, ByteSink& out);
+
+// The same test for standard input, which stays open: -1 after a message, else 0.
+int CheckStdinRoom(Disk& disk, ByteSink& out);
 
 }  // namespace lowtags

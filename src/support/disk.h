@@ -37,6 +37,9 @@ class Disk {
   virtual void StartSync(int /*fd*/) {}
   virtual int Close(int fd) = 0;
   virtual int Stat(int fd, FileInfo* info) = 0;
+  // Whether fd is a regular file on a file system mounted read-write; a pipe, a device or a
+  // file on read-only media is not.
+  virtual int IsWritableRegular(int fd, bool* answer) = 0;
   // Gives a new file the permission bits of an old one, and its owner where the process may.
   virtual int CopyOwnerAndMode(int fd, const FileInfo& like) = 0;
   // The file a path finally names, every symbolic link followed.
@@ -61,6 +64,7 @@ class PosixDisk : public Disk {
   void StartSync(int fd) override;
   int Close(int fd) override;
   int Stat(int fd, FileInfo* info) override;
+  int IsWritableRegular(int fd, bool* answer) override;
   int CopyOwnerAndMode(int fd, const FileInfo& like) override;
   int Resolve(const std::string& path, std::string* target) override;
   int Rename(const std::string& from, const std::string& to) override;

@@ -109,6 +109,15 @@ int PosixDisk::Stat(int fd, FileInfo* info) {
   return 0;
 }
 
+int PosixDisk::IsWritableRegular(int fd, bool* answer) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return errno;
+  struct statvfs vfs {};
+  if (::fstatvfs(fd, &vfs) != 0) return errno;
+  *answer = S_ISREG(st.st_mode) && (vfs.f_flag & ST_RDONLY) == 0;
+  return 0;
+}
+
 int PosixDisk::CopyOwnerAndMode(int fd, const FileInfo& like) {
   // Only the owner may be refused (an ordinary user cannot give files away); the mode must hold.
   if (::fchown(fd, like.uid, like.gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), like.gid);

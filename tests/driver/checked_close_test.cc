@@ -93,5 +93,50 @@ TEST(FcloseTest, MeasuresThePathAsTyped) {
   EXPECT_EQ(disk.calls().back().path, "a:page.htm");
 }
 
+// Only a regular file on a file system mounted read-write is asked for free space; a file that
+// vanished after its open, or one whose kind cannot be told, is asked as always.
+struct KindCase {
+  const char* name;
+  bool device;
+  bool read_only;
+  bool vanishes;
+  bool probe_fails;
+  bool asked;
+};
+
+class FcloseKindTest : public ::testing::TestWithParam<KindCase> {};
+
+TEST_P(FcloseKindTest, AsksOnlyAWritableRegularFile) {
+  const KindCase& c = GetParam();
+  FakeDisk disk;
+  if (c.device) {
+    disk.AddDevice("page.htm");
+  } else {
+    disk.AddFile("page.htm", "x");
+  }
+  disk.set_free_space(0.0);
+  disk.set_read_only(c.read_only);
+  if (c.probe_fails) disk.FailCall(DiskOp::kIsWritableRegular, 1, EIO);
+  int fd = -1;
+  ASSERT_EQ(disk.OpenRead("page.htm", &fd), 0);
+  if (c.vanishes) {
+    ASSERT_EQ(disk.Unlink("page.htm"), 0);
+  }
+  testing::StringSink out;
+  EXPECT_EQ(Fclose(disk, fd, "page.htm", out), c.asked ? -1 : 0);
+  EXPECT_EQ(out.text, c.asked ? "no free disk space\n" : "");
+  EXPECT_EQ(disk.Count(DiskOp::kFreeSpace), c.asked ? 1 : 0);
+  EXPECT_EQ(disk.OpenDescriptors(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FcloseKindTest,
+                         ::testing::Values(KindCase{"Regular", false, false, false, false, true},
+                                           KindCase{"ReadOnlyMedia", false, true, false, false,
+                                                    false},
+                                           KindCase{"Device", true, false, false, false, false},
+                                           KindCase{"Vanished", false, false, true, false, true},
+                                           KindCase{"KindUnknown", false, true, false, true, true}),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
+
 }  // namespace
 }  // namespace lowtags

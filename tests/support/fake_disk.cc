@@ -50,6 +50,13 @@ void FakeDisk::AddDevice(const std::string& path) {
 
 void FakeDisk::FailCall(DiskOp op, int nth, int err) { rules_.push_back({op, nth, err}); }
 
+void FakeDisk::SetStdin(std::string_view bytes, mode_t type) {
+  auto inode = std::make_shared<Inode>();
+  inode->bytes.assign(bytes);
+  inode->mode = type | 0600;
+  fds_[0] = OpenFile{std::move(inode), "(standard input)", true, false, 0};
+}
+
 // --- Looking at the result
 
 std::optional<std::string> FakeDisk::Contents(const std::string& path) const {
@@ -312,6 +319,19 @@ int FakeDisk::Stat(int fd, FileInfo* info) {
   info->gid = inode.gid;
   info->links = LinksTo(&inode);
   info->size = static_cast<off_t>(inode.bytes.size());
+  return Leave(0);
+}
+
+int FakeDisk::IsWritableRegular(int fd, bool* answer) {
+  const std::lock_guard lock(mutex_);
+  if (const int err = Enter(DiskOp::kIsWritableRegular, PathOf(fd))) {
+    return Leave(err);
+  }
+  const OpenFile* file = Descriptor(fd);
+  if (file == nullptr) {
+    return Leave(EBADF);
+  }
+  *answer = S_ISREG(file->inode->mode) && !read_only_;
   return Leave(0);
 }
 

@@ -2,6 +2,7 @@
 // every call, and failures injected into chosen calls.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -26,6 +27,7 @@ enum class DiskOp {
   kSync,
   kClose,
   kStat,
+  kIsWritableRegular,
   kCopyOwnerAndMode,
   kResolve,
   kRename,
@@ -62,6 +64,11 @@ class FakeDisk : public Disk {
   // failing Write first stores half of its bytes, as a full disk takes what fits, and a failing
   // Close still releases the descriptor, as on Linux. Several rules may be set.
   void FailCall(DiskOp op, int nth, int err);
+  // Standard input, descriptor 0: a pipe, or with `type` S_IFREG a file redirected into it.
+  void SetStdin(std::string_view bytes, mode_t type = S_IFIFO);
+  // Files then live on read-only media as far as IsWritableRegular tells; writes still work, as
+  // standard output and error are files of the same fake.
+  void set_read_only(bool read_only) { read_only_ = read_only; }
   // Caps the bytes one Read returns, so that callers must loop.
   void set_read_chunk(std::size_t n) { read_chunk_ = n; }
   void set_free_space(double bytes) { free_space_ = bytes; }
@@ -89,6 +96,7 @@ class FakeDisk : public Disk {
   int Sync(int fd) override;
   int Close(int fd) override;
   int Stat(int fd, FileInfo* info) override;
+  int IsWritableRegular(int fd, bool* answer) override;
   int CopyOwnerAndMode(int fd, const FileInfo& like) override;
   int Resolve(const std::string& path, std::string* target) override;
   int Rename(const std::string& from, const std::string& to) override;
@@ -138,6 +146,7 @@ class FakeDisk : public Disk {
   std::vector<DiskCall> calls_;
   std::size_t read_chunk_ = static_cast<std::size_t>(-1);
   double free_space_ = 1e9;
+  bool read_only_ = false;
 };
 
 }  // namespace lowtags
