@@ -131,14 +131,27 @@ std::string Convert(std::string_view letters, std::string_view text, ConvResult*
   return out.text;
 }
 
-ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& cwd,
-                      const std::string& stdout_path, bool as_nobody) {
+namespace {
+
+// Standard input is `stdin_fd`, or /dev/null when it is -1; `env` replaces the environment
+// unless it is empty.
+ProgramRun Spawn(const std::vector<std::string>& args, const std::string& cwd,
+                 const std::string& stdout_path, bool as_nobody, int stdin_fd,
+                 std::vector<std::string> env) {
   TempDir capture;
   const std::string out_path = stdout_path.empty() ? capture.path() + "/out" : stdout_path;
   const std::string err_path = capture.path() + "/err";
+  std::string program = LOWTAGS_BINARY;
+  std::vector<std::string> copies(args);
+  std::vector<char*> argv = {program.data()};
+  for (std::string& a : copies) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid == 0) {
-    const int in = ::open("/dev/null", O_RDONLY);
+    const int in = stdin_fd >= 0 ? stdin_fd : ::open("/dev/null", O_RDONLY);
     const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(125);
@@ -149,13 +162,11 @@ ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& c
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
-    std::vector<char*> argv;
-    std::string program = LOWTAGS_BINARY;
-    argv.push_back(program.data());
-    std::vector<std::string> copies(args);
-    for (std::string& a : copies) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
+    if (env.empty()) {
+      ::execv(program.c_str(), argv.data());
+    } else {
+      ::execve(program.c_str(), argv.data(), envp.data());
+    }
     ::_exit(126);
   }
   int wait_status = 0;
@@ -164,6 +175,32 @@ ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& c
   run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
   if (stdout_path.empty()) run.out = ReadFile(out_path);
   run.err = ReadFile(err_path);
+  return run;
+}
+
+}  // namespace
+
+ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& cwd,
+                      const std::string& stdout_path, bool as_nobody) {
+  return Spawn(args, cwd, stdout_path, as_nobody, -1, {});
+}
+
+ProgramRun RunProgramOnPipe(const std::vector<std::string>& args, const std::string& cwd,
+                            std::string_view input, const std::string& lc_all) {
+  int ends[2] = {-1, -1};
+  if (::pipe(ends) != 0) throw std::runtime_error("no pipe");
+  // Small enough for the pipe's buffer: written whole before the program starts.
+  const bool written =
+      ::write(ends[1], input.data(), input.size()) == static_cast<ssize_t>(input.size());
+  ::close(ends[1]);
+  if (!written) {
+    ::close(ends[0]);
+    throw std::runtime_error("input too large for a pipe");
+  }
+  std::vector<std::string> env;
+  if (!lc_all.empty()) env = {"LC_ALL=" + lc_all, "PATH=/usr/bin:/bin"};
+  ProgramRun run = Spawn(args, cwd, "", false, ends[0], env);
+  ::close(ends[0]);
   return run;
 }
 

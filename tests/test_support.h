@@ -66,5 +66,9 @@ struct ProgramRun {
 ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& cwd = ".",
                       const std::string& stdout_path = "", bool as_nobody = false);
 inline constexpr int kCannotDropPrivileges = 124;
+// The same with `input` (at most 64 KiB) on standard input through a pipe and, when `lc_all` is
+// not empty, an environment of LC_ALL=lc_all and a PATH only.
+ProgramRun RunProgramOnPipe(const std::vector<std::string>& args, const std::string& cwd,
+                            std::string_view input, const std::string& lc_all = "");
 
 }  // namespace lowtags::testing

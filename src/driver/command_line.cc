@@ -1,13 +1,16 @@
 #include "driver/command_line.h"
 
-#include <cstdint>
-#include <string_view>
-
-#include "convert/options.h"
+#include <array>
 
 namespace lowtags {
 
 namespace {
+
+// A setting is a row with kind kFiles and the flag it sets.
+constexpr std::array kLongOptions = {
+    LongOption{"--help", CommandLine::Kind::kHelp, nullptr},
+    LongOption{"--version", CommandLine::Kind::kVersion, nullptr},
+};
 
 // The flag an option letter sets, or null for a byte outside the list (capitals included).
 std::int32_t* FlagFor(char letter) {
@@ -31,7 +34,39 @@ std::int32_t* FlagFor(char letter) {
   }
 }
 
+// Sets the flags of one group such as "-cj"; false, with the byte in `line`, at an unknown one.
+bool ReadGroup(std::string_view group, CommandLine& line) {
+  for (const char letter : group.substr(1)) {
+    std::int32_t* flag = FlagFor(letter);
+    if (flag == nullptr) {
+      line.kind = CommandLine::Kind::kUnknownOption;
+      line.bad_option = letter;
+      return false;
+    }
+    *flag = 1;
+  }
+  return true;
+}
+
+// Sets a setting's flag and returns true; a request or an unknown word goes into `line`.
+bool ReadLongOption(std::string_view word, CommandLine& line) {
+  for (const LongOption& option : kLongOptions) {
+    if (option.name != word) continue;
+    if (option.kind != CommandLine::Kind::kFiles) {
+      line.kind = option.kind;
+      return false;
+    }
+    Options.*option.flag = 1;
+    return true;
+  }
+  line.kind = CommandLine::Kind::kUnknownLongOption;
+  line.bad_long_option = word;
+  return false;
+}
+
 }  // namespace
+
+std::span<const LongOption> LongOptions() { return kLongOptions; }
 
 CommandLine ParseCommandLine(std::span<const char* const> args) {
   CommandLine line;
@@ -44,16 +79,16 @@ CommandLine ParseCommandLine(std::span<const char* const> args) {
     return line;
   }
   std::size_t i = 0;
-  for (; i < args.size() && args[i][0] == '-'; ++i) {
-    for (const char* p = args[i] + 1; *p != '\0'; ++p) {
-      std::int32_t* flag = FlagFor(*p);
-      if (flag == nullptr) {
-        line.kind = CommandLine::Kind::kUnknownOption;
-        line.bad_option = *p;
-        return line;
-      }
-      *flag = 1;
+  for (; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    // A lone "-" is standard input, a file name like any other.
+    if (arg.size() < 2 || arg[0] != '-') break;
+    if (arg == "--") {
+      ++i;
+      break;
     }
+    const bool read = arg[1] == '-' ? ReadLongOption(arg, line) : ReadGroup(arg, line);
+    if (!read) return line;
   }
   line.files.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   return line;

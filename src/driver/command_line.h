@@ -1,26 +1,50 @@
-// The command line: the usage request, the option groups, the file names.
+// The command line: the usage request, the option groups, the long options, the file names.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "convert/options.h"
 
 namespace lowtags {
 
 struct CommandLine {
   enum class Kind {
-    kUsage,          // the lone argument "-usage": print the whole usage text
-    kSynopsis,       // no argument at all
-    kUnknownOption,  // a byte outside the option letters, in `bad_option`
-    kFiles,          // options read into Options; convert `files`
+    kUsage,              // the lone argument "-usage": print the whole usage text
+    kSynopsis,           // no argument at all
+    kUnknownOption,      // a byte outside the option letters, in `bad_option`
+    kUnknownLongOption,  // a "--word" outside the long options, whole in `bad_long_option`
+    kHelp,               // --help
+    kVersion,            // --version
+    kFiles,              // options read into Options; convert `files`
   };
   Kind kind = Kind::kFiles;
   char bad_option = '\0';
+  std::string bad_long_option;
   std::vector<std::string> files;
 };
 
-// Reads the leading arguments that begin with '-' as option groups, setting Options; the first
-// argument that does not begin with '-' and all after it are file names, whatever they look like.
+// A long option: a request answered instead of converting (kHelp, kVersion), or, with kind
+// kFiles, a setting that sets `flag` and lets the files be converted.
+struct LongOption {
+  std::string_view name;  // the whole argument, "--" included
+  CommandLine::Kind kind;
+  std::int32_t OptionSet::*flag;
+};
+
+// Every long option, in the order the help text lists them.
+std::span<const LongOption> LongOptions();
+
+// The file name that stands for standard input.
+inline constexpr std::string_view kStdinName = "-";
+
+// Reads the leading arguments that begin with '-' as option groups or long options, setting
+// Options, up to the first argument that does not, a lone "-", or "--" (which is dropped); that
+// argument and all after it are file names, whatever they look like. A request (--help,
+// --version) or an unknown option ends the reading where it stands.
 CommandLine ParseCommandLine(std::span<const char* const> args);
 
 }  // namespace lowtags

@@ -14,12 +14,13 @@ struct FileCase {
   std::vector<std::string> options;
   std::string content;
   std::string out;
+  int status = 0;  // 2 when the page fails
 };
 
 inline void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
 
 // Writes the content to page.htm in a fresh folder, runs lowtags with the options and the name,
-// and expects status 0, exactly `out` on standard output and nothing on standard error.
+// and expects `status`, exactly `out` on standard output and nothing on standard error.
 class FileTest : public ::testing::TestWithParam<FileCase> {};
 
 inline std::string FileCaseName(const ::testing::TestParamInfo<FileCase>& info) {

@@ -2,8 +2,10 @@
 #include "driver/file_loop.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,7 +30,7 @@ Outcome RunOn(FakeDisk& disk, std::vector<const char*> args) {
   disk.OpenWrite("out", false, &out_fd);
   disk.OpenWrite("err", false, &err_fd);
   Options = OptionSet{};
-  const int status = RunLowtags(args, disk, out_fd, err_fd);
+  const int status = RunLowtags(args, disk, out_fd, err_fd, Charset::kShiftJis);
   Options = OptionSet{};
   return Outcome{status, *disk.Contents("out"), *disk.Contents("err")};
 }
@@ -38,7 +40,7 @@ TEST(FileLoopTest, FullDriveAfterConversion) {
   disk.AddFile("c:page.htm", "<B>x</B>\n");
   disk.set_free_space(0.0);
   const Outcome run = RunOn(disk, {"c:page.htm"});
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out,
             "<b>x</b>\r\nc drive: no free disk space\r\nc:page.htm: failed to convert\r\n");
 }
@@ -51,7 +53,7 @@ TEST(FileLoopTest, ReadErrorFailsTheFile) {
   disk.FailCall(DiskOp::kRead, 2, EIO);
   disk.AddFile("next.htm", "<I>\n");
   const Outcome run = RunOn(disk, {"page.htm", "next.htm"});
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "<b>one</b>\r\npage.htm: failed to convert\r\n<i>\r\n");
 }
 
@@ -71,10 +73,104 @@ TEST(FileLoopTest, ReadErrorUnderOverwriteLeavesFileAlone) {
   disk.set_read_chunk(11);
   disk.FailCall(DiskOp::kRead, 2, EIO);
   const Outcome run = RunOn(disk, {"-w", "page.htm"});
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "page.htm: failed to convert\r\n");
   EXPECT_EQ(*disk.Contents("page.htm"), "<B>one</B>\n<B>two</B>\n");
   EXPECT_EQ(disk.Count(DiskOp::kOpenWrite), 2);  // standard output and error only
+}
+
+// The exit status: 0 when every file converted, 1 on a usage error or a run that ended early,
+// 2 when the loop ran to its end and some file got a message of its own. The disk holds
+// page.htm, bad.htm (a tag left open at its end), a device and a piped standard input.
+struct StatusCase {
+  const char* name;
+  std::vector<const char*> args;
+  std::function<void(FakeDisk&)> setup;
+  int status;
+  std::string out;
+};
+
+void PrintTo(const StatusCase& c, std::ostream* os) { *os << c.name; }
+
+class ExitStatusTest : public ::testing::TestWithParam<StatusCase> {};
+
+TEST_P(ExitStatusTest, StatusAndOutput) {
+  const StatusCase& c = GetParam();
+  FakeDisk disk;
+  disk.AddFile("page.htm", "<B>x</B>\n");
+  disk.AddFile("bad.htm", "<B");
+  disk.AddDevice("/dev/cd");
+  disk.SetStdin("<I>y</I>\n");
+  if (c.setup) c.setup(disk);
+  const Outcome run = RunOn(disk, c.args);
+  EXPECT_EQ(run.status, c.status);
+  EXPECT_EQ(run.out, c.out);
+}
+
+const std::string kBad = "<bbad.htm: '<' unmatch to '>'\r\nbad.htm: failed to convert\r\n";
+const auto kNoSpace = [](FakeDisk& disk) { disk.set_free_space(0.0); };
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, ExitStatusTest,
+    ::testing::Values(
+        StatusCase{"Clean", {"page.htm", "page.htm"}, {}, 0, "<b>x</b>\r\n<b>x</b>\r\n"},
+        StatusCase{"NoArgument", {}, {}, 1, "Usage: lowtags [-abcfijkmnorsuw] <htmlfiles>\r\n"},
+        StatusCase{"UnknownLetter", {"-q", "page.htm"}, {}, 1, "q: unknown option\r\n"},
+        StatusCase{"UnknownLongOption", {"--utf", "page.htm"}, {}, 1, "--utf: unknown option\r\n"},
+        StatusCase{
+            "Missing", {"none.htm", "page.htm"}, {}, 2, "none.htm: not found\r\n<b>x</b>\r\n"},
+        StatusCase{"BracketError", {"bad.htm", "page.htm"}, {}, 2, kBad + "<b>x</b>\r\n"},
+        StatusCase{"BracketErrorIgnored", {"-i", "bad.htm"}, {}, 0, "<b"},
+        StatusCase{"OverwriteFailureGoesOn",
+                   {"-w", "bad.htm", "page.htm"},
+                   {},
+                   2,
+                   "bad.htm: '<' unmatch to '>'\r\nbad.htm: failed to convert\r\n"},
+        StatusCase{"OverwriteStops",
+                   {"-w", "page.htm", "bad.htm"},
+                   [](FakeDisk& disk) { disk.FailCall(DiskOp::kRename, 1, EIO); },
+                   1,
+                   "page.htm: failed to rewrite\r\n"},
+        StatusCase{"FullDisk",
+                   {"page.htm"},
+                   kNoSpace,
+                   2,
+                   "<b>x</b>\r\nno free disk space\r\npage.htm: failed to convert\r\n"},
+        // Read-only media show no free space, and need none.
+        StatusCase{"FullReadOnlyMedia",
+                   {"page.htm"},
+                   [](FakeDisk& disk) {
+                     disk.set_free_space(0.0);
+                     disk.set_read_only(true);
+                   },
+                   0,
+                   "<b>x</b>\r\n"},
+        StatusCase{"FullDiskDevice", {"/dev/cd"}, kNoSpace, 0, ""},
+        StatusCase{"FullDiskPipedStdin", {"-"}, kNoSpace, 0, "<i>y</i>\r\n"},
+        StatusCase{"FullDiskStdinFromFile",
+                   {"-"},
+                   [](FakeDisk& disk) {
+                     disk.set_free_space(0.0);
+                     disk.SetStdin("<I>y</I>\n", S_IFREG);
+                   },
+                   2,
+                   "<i>y</i>\r\nno free disk space\r\n-: failed to convert\r\n"},
+        StatusCase{"StdinReadError",
+                   {"-", "page.htm"},
+                   [](FakeDisk& disk) { disk.FailCall(DiskOp::kRead, 1, EIO); },
+                   2,
+                   "-: failed to convert\r\n<b>x</b>\r\n"},
+        StatusCase{
+            "StdinUnderOverwrite", {"-w", "-", "page.htm"}, {}, 2, "-: not a regular file\r\n"}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST(FileLoopTest, StandardInputIsNeitherOpenedNorClosed) {
+  FakeDisk disk;
+  disk.SetStdin("<I>y</I>\n");
+  const Outcome run = RunOn(disk, {"-", "-"});
+  EXPECT_EQ(run.out, "<i>y</i>\r\n");  // the second read finds the end
+  EXPECT_EQ(disk.Count(DiskOp::kOpenRead), 0);
+  EXPECT_EQ(disk.Count(DiskOp::kClose), 0);
 }
 
 }  // namespace

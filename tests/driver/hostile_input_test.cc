@@ -56,7 +56,8 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"NulInsideTagLeavesItOpen",
                  {},
                  "<B\0>\n<I>\n"s,
-                 "<bpage.htm:2: <I>\r\n'<' does not close.\r\n" + kFailed},
+                 "<bpage.htm:2: <I>\r\n'<' does not close.\r\n" + kFailed,
+                 2},
         FileCase{"NulInsideTagIgnored", {"-i"}, "<B\0>\n<I>\n"s, "<b<i>\r\n"},
         FileCase{"NulAfterLeadByte", {}, "\x83\0a\n<B>\n"s, "\x83<b>\r\n"},
         // A lead byte takes any byte but NUL as its second byte, the newline included.
@@ -64,10 +65,10 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"LeadByteEndsLineNotJoined", {"-j"}, "a\x83\nb\nc\n", "a\x83\r\nbc"},
         FileCase{"LeadByteEndsLineInTag", {"-c"}, "<a b\x83\nc>\n", "<A B\x83\r\nC>\r\n"},
         FileCase{"LeadByteBeforeCrLf", {"-c"}, "<a b\x83\r\nc>\r\n", "<A B\x83\r\nC>\r\n"},
-        FileCase{"LeadByteSwallowsClosingBracket", {}, "<B\x83>\n", "<b\x83>\r\n" + kUnmatched},
+        FileCase{"LeadByteSwallowsClosingBracket", {}, "<B\x83>\n", "<b\x83>\r\n" + kUnmatched, 2},
         FileCase{"LeadByteEndsFile", {}, "abc\x83", "abc\x83"},
         FileCase{"LeadByteEndsFileNotConverted", {"-n"}, "\x82\x50\x82", "1\x82"},
-        FileCase{"LeadByteEndsFileInTag", {}, "<B \x83", "<b \x83" + kUnmatched},
+        FileCase{"LeadByteEndsFileInTag", {}, "<B \x83", "<b \x83" + kUnmatched, 2},
         FileCase{"LeadByteEndsPiece", {"-n"}, kPieceFill + "\x82\x4f\n", kPieceFill + "0\r\n"},
         FileCase{"LeadByteEndsPieceBeforeNewline",
                  {},
@@ -75,13 +76,15 @@ INSTANTIATE_TEST_SUITE_P(
                  kPieceFill +
                      "\x83\r\npage.htm:2: a > b\r\n'>' does not correspond with "
                      "'<'.\r\n" +
-                     kFailed},
+                     kFailed,
+                 2},
         // 0x1A ends the text of the file, wherever it stands.
         FileCase{"CtrlZInsideTag",
                  {},
                  "<B\x1A"
                  "C>\n",
-                 "<b" + kUnmatched},
+                 "<b" + kUnmatched,
+                 2},
         FileCase{"CtrlZAsSecondByte", {}, "a\x83\x1A<B>\n", "a\x83"},
         FileCase{"CtrlZFirst", {}, "\x1A<B>\n", ""},
         // Carriage returns are folded before anything looks at the bytes.
@@ -200,10 +203,10 @@ TEST(HostileNameTest, FolderIsNotFoundAndTheNextFileIsConverted) {
   ASSERT_EQ(::mkdir((dir.path() + "/dir.htm").c_str(), 0755), 0);
   const std::string page = dir.Write("page.htm", "<B>\n");
   ProgramRun run = RunProgram({"-c", "dir.htm", "page.htm"}, dir.path());
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "dir.htm: not found\r\n<B>\r\n");
   run = RunProgram({"-w", "dir.htm", "page.htm"}, dir.path());
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "dir.htm: not found\r\n");
   EXPECT_EQ(ReadFile(page), "<b>\r\n");
 }
@@ -214,7 +217,7 @@ TEST(HostileNameTest, FileThatVanishedIsNotFound) {
   EXPECT_EQ(RunProgram({"page.htm"}, dir.path()).out, "<b>\r\n");
   ASSERT_EQ(::unlink(page.c_str()), 0);
   const ProgramRun run = RunProgram({"page.htm", "page.htm"}, dir.path());
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "page.htm: not found\r\npage.htm: not found\r\n");
 }
 
@@ -233,7 +236,7 @@ TEST(HostileNameTest, FileThatBecameUnreadableIsNotFound) {
   ASSERT_EQ(::chmod(page.c_str(), 0), 0);
   for (const char* options : {"-c", "-w"}) {
     run = RunProgram({options, "page.htm", "next.htm"}, dir.path(), "", root);
-    EXPECT_EQ(run.status, 0) << options;
+    EXPECT_EQ(run.status, 2) << options;
     EXPECT_EQ(run.out, std::string("page.htm: not found\r\n") +
                            (options == std::string("-c") ? "<I>\r\n" : ""))
         << options;
@@ -269,7 +272,7 @@ TEST_P(LongNameTest, NotFoundMessage) {
   ASSERT_EQ(name.size(), c.length);
   TempDir dir;
   const ProgramRun run = RunProgram({name}, dir.path());
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, name.substr(0, c.printed) + c.out_after_name);
 }
 
@@ -293,7 +296,7 @@ TEST(LongNameTest, BracketErrorInFileWithTwoThousandByteName) {
   ASSERT_EQ(name.size(), 2000u);
   dir.Write(name, "<A <B>\n");
   const ProgramRun run = RunProgram({name}, dir.path());
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 2);
   const std::string cut = name.substr(0, 768);
   EXPECT_EQ(run.out,
             cut + ":1: <a <B>\r\n'<' does not close.\r\n" + cut + ": failed to convert\r\n");

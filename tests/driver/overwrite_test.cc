@@ -67,7 +67,7 @@ TEST(OverwriteFailureTest, BracketErrorLeavesFileUntouched) {
   struct stat before {};
   ASSERT_EQ(::stat(page.c_str(), &before), 0);
   const ProgramRun run = RunProgram({"-w", "page.htm", "next.htm"}, dir.path());
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out,
             "page.htm:2: <a <B>\r\n'<' does not close.\r\npage.htm: failed to convert\r\n"
             "next.htm: not found\r\n");
@@ -152,7 +152,7 @@ TEST(OverwriteLargeTest, RewrittenAsStandardOutputShowsAndBrokenOneLeftAlone) {
   const ProgramRun expected = RunProgram({"-kna", "big.htm"}, dir.path());
   ASSERT_EQ(expected.status, 0);
   const ProgramRun run = RunProgram({"-wkna", "big.htm", "broken.htm"}, dir.path());
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out.substr(run.out.find("broken.htm: failed")),
             "broken.htm: failed to convert\r\n");
   EXPECT_TRUE(ReadFile(big) == expected.out) << "rewritten text differs";
