@@ -1,5 +1,6 @@
-// The option letters the program accepts, and the ones its usage text, its man page and its
-// README tell about, are the same: a letter added to one place and forgotten in another fails.
+// The option letters and long options the program accepts, and the ones its usage text, its help
+// text, its man page and its README tell about, are the same: an option added to one place and
+// forgotten in another fails.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 
 #include "convert/options.h"
 #include "driver/command_line.h"
+#include "driver/help.h"
 #include "driver/usage.h"
 #include "test_support.h"
 
@@ -155,6 +157,42 @@ std::string ReadmeTableLetters(std::string_view readme) {
   return letters;
 }
 
+// Entries of the OPTIONS section that are long options: ".B \-\-help" gives "--help".
+std::vector<std::string> ManPageLongOptions(std::string_view page) {
+  std::vector<std::string> names;
+  const std::vector<std::string_view> lines = Section(page, ".SH OPTIONS", ".SH ");
+  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+    constexpr std::string_view kTag = ".B \\-\\-";
+    if (lines[i] == ".TP" && lines[i + 1].starts_with(kTag) && lines[i + 1].size() > kTag.size()) {
+      names.push_back("--" + std::string(lines[i + 1].substr(kTag.size())));
+    }
+  }
+  return names;
+}
+
+// Rows of the long-option table: "| `--word` | effect |".
+std::vector<std::string> ReadmeLongOptions(std::string_view readme) {
+  std::vector<std::string> names;
+  for (const std::string_view line : Section(readme, "## Usage", "## ")) {
+    if (!line.starts_with("| `--")) continue;
+    const std::size_t end = line.find('`', 3);
+    if (end != std::string_view::npos && end > 5) names.emplace_back(line.substr(3, end - 3));
+  }
+  return names;
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> names) {
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The long options the program knows, sorted.
+std::vector<std::string> LongOptionNames() {
+  std::vector<std::string> names;
+  for (const LongOption& option : LongOptions()) names.emplace_back(option.name);
+  return Sorted(names);
+}
+
 const std::string kSourceDir = LOWTAGS_SOURCE_DIR;
 
 const Accepted& Probed() {
@@ -181,12 +219,50 @@ TEST(OptionsAgreeTest, UsageTextListsTheAcceptedLetters) {
       << "the letter line above the option list";
 }
 
+TEST(OptionsAgreeTest, EveryLongOptionIsAcceptedAlone) {
+  ASSERT_FALSE(LongOptions().empty());
+  for (const LongOption& option : LongOptions()) {
+    const OptionsGuard guard;
+    const std::string name(option.name);
+    EXPECT_TRUE(name.starts_with("--") && name.size() > 2) << name;
+    const std::array<const char*, 2> args = {name.c_str(), "page.htm"};
+    const CommandLine line = ParseCommandLine(args);
+    EXPECT_EQ(line.kind, option.kind) << name;
+    // A setting sets its one flag; a request sets none.
+    const int flag = OnlyFlagSet();
+    EXPECT_EQ(flag >= 0, option.kind == CommandLine::Kind::kFiles) << name;
+  }
+}
+
+TEST(OptionsAgreeTest, HelpTextListsEveryOption) {
+  std::string help;
+  ASSERT_EQ(HelpText(Charset::kUtf8, &help), 0);
+  for (const char letter : accepted()) {
+    EXPECT_NE(help.find(std::string("\n  -") + letter + ' '), std::string::npos)
+        << "-" << letter << " in the help text";
+    EXPECT_NE(LettersBetween(help, "[-", ']').find(letter), std::string::npos)
+        << "-" << letter << " in the help text's synopsis";
+  }
+  for (const std::string& name : LongOptionNames()) {
+    EXPECT_NE(help.find("\n  " + name + ' '), std::string::npos) << name << " in the help text";
+  }
+}
+
 TEST(OptionsAgreeTest, ManPageDocumentsTheAcceptedLetters) {
   const std::string page = ReadFile(kSourceDir + "/docs/lowtags.1");
   ASSERT_FALSE(page.empty());
   EXPECT_EQ(Sorted(ManPageLetters(page)), accepted()) << "OPTIONS entries of docs/lowtags.1";
   EXPECT_EQ(Sorted(LettersBetween(page, ".RB [ \\-", ']')), accepted())
       << "SYNOPSIS of docs/lowtags.1";
+  EXPECT_EQ(Sorted(ManPageLongOptions(page)), LongOptionNames())
+      << "OPTIONS entries of docs/lowtags.1";
+  const std::vector<std::string_view> synopsis = Section(page, ".SH SYNOPSIS", ".SH ");
+  for (const std::string& name : LongOptionNames()) {
+    const std::string escaped = "\\-\\-" + name.substr(2);
+    EXPECT_TRUE(std::any_of(synopsis.begin(), synopsis.end(),
+                            [&](std::string_view line) { return line.find(escaped) != line.npos; }))
+        << name << " in the SYNOPSIS of docs/lowtags.1";
+  }
 }
 
 TEST(OptionsAgreeTest, ReadmeListsTheAcceptedLetters) {
@@ -195,6 +271,7 @@ TEST(OptionsAgreeTest, ReadmeListsTheAcceptedLetters) {
   EXPECT_EQ(Sorted(ReadmeTableLetters(readme)), accepted()) << "option table of README.md";
   EXPECT_EQ(Sorted(LettersBetween(readme, "Usage: lowtags [-", ']')), accepted())
       << "usage text quoted in README.md";
+  EXPECT_EQ(Sorted(ReadmeLongOptions(readme)), LongOptionNames()) << "long options of README.md";
 }
 
 }  // namespace
