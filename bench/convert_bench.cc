@@ -74,7 +74,7 @@ void Convert(benchmark::State& state, const std::shared_ptr<const std::string>& 
     MemoryDisk disk(*text);
     PieceReader reader(disk, 0);
     CountingSink sink;
-    if (conv_html(reader, "corpus.htm", sink, disk) != ConvResult::kConverted) {
+    if (conv_html(reader, "corpus.htm", sink) != ConvResult::kConverted) {
       state.SkipWithError("conversion failed");
       break;
     }

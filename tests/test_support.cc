@@ -17,6 +17,7 @@
 
 #include "convert/options.h"
 #include "driver/command_line.h"
+#include "driver/file_loop.h"
 #include "support/text_reader.h"
 
 // Counts allocations and, on request, makes one of them fail, so that running out of memory can
@@ -124,7 +125,7 @@ std::string Convert(std::string_view letters, std::string_view text, ConvResult*
   if (disk.OpenRead(path, &fd) != 0) throw std::runtime_error("cannot open " + path);
   PieceReader input(disk, fd);
   StringSink out;
-  const ConvResult r = conv_html(input, "page.htm", out, disk);
+  const ConvResult r = conv_html(input, "page.htm", out);
   disk.Close(fd);
   Options = OptionSet{};
   if (result != nullptr) *result = r;
@@ -201,6 +202,26 @@ ProgramRun RunProgramOnPipe(const std::vector<std::string>& args, const std::str
   if (!lc_all.empty()) env = {"LC_ALL=" + lc_all, "PATH=/usr/bin:/bin"};
   ProgramRun run = Spawn(args, cwd, "", false, ends[0], env);
   ::close(ends[0]);
+  return run;
+}
+
+ProgramRun RunOnDisk(FakeDisk& disk, const std::vector<const char*>& args) {
+  disk.AddFile("out", "");
+  disk.AddFile("err", "");
+  int out_fd = -1;
+  int err_fd = -1;
+  disk.OpenWrite("out", &out_fd);
+  disk.OpenWrite("err", &err_fd);
+  Options = OptionSet{};
+  ProgramRun run;
+  run.status = RunLowtags(args, disk, out_fd, err_fd, Charset::kShiftJis);
+  Options = OptionSet{};
+  disk.Close(out_fd);
+  disk.Close(err_fd);
+  run.out = disk.Contents("out").value_or("");
+  run.err = disk.Contents("err").value_or("");
+  disk.UnlinkAt(kWorkingFolder, "out");
+  disk.UnlinkAt(kWorkingFolder, "err");
   return run;
 }
 

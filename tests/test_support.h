@@ -9,6 +9,7 @@
 
 #include "convert/conv_html.h"
 #include "support/byte_sink.h"
+#include "support/fake_disk.h"
 
 namespace lowtags::testing {
 
@@ -70,5 +71,9 @@ inline constexpr int kCannotDropPrivileges = 124;
 // not empty, an environment of LC_ALL=lc_all and a PATH only.
 ProgramRun RunProgramOnPipe(const std::vector<std::string>& args, const std::string& cwd,
                             std::string_view input, const std::string& lc_all = "");
+
+// Runs the program's file loop on a fake disk, standard output and error going to its files
+// "out" and "err"; Options are reset before and after.
+ProgramRun RunOnDisk(FakeDisk& disk, const std::vector<const char*>& args);
 
 }  // namespace lowtags::testing

@@ -1,8 +1,6 @@
 #include "convert/conv_html.h"
 
 #include <cstring>
-#include <memory>
-#include <new>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -11,75 +9,12 @@
 #include "convert/line_edit.h"
 #include "convert/options.h"
 #include "convert/plain_scan.h"
-#include "convert/rewrite.h"
 #include "convert/scanner.h"
-#include "support/line_store.h"
 #include "support/message.h"
 
 namespace lowtags {
 
 namespace {
-
-// Under -w every finished line becomes an entry of the line store, until the file proves large:
-// its rewrite then begins with the stored lines and takes the rest straight as it comes.
-class StoreSink : public ByteSink {
- public:
-  StoreSink(Disk& disk, const std::string& path) : disk_(disk), path_(path) { name_init(head_); }
-  ~StoreSink() override { del_allname(head_); }
-  StoreSink(const StoreSink&) = delete;
-  StoreSink& operator=(const StoreSink&) = delete;
-
-  void Write(std::string_view bytes) override {
-    if (ahead_ != nullptr) {
-      ahead_->text().Write(bytes);
-      return;
-    }
-    if (add_name(head_, bytes) != 0) {
-      failed_ = true;
-      return;
-    }
-    stored_ += bytes.size();
-    if (stored_ >= kRewriteAheadFrom && !tried_ahead_) StartAhead();
-  }
-  void WriteLine(std::string_view line) override {
-    if (ahead_ != nullptr) {
-      ahead_->text().WriteLine(line);
-    } else {
-      Write(line);
-    }
-  }
-  std::span<char> Room(std::size_t n) override {
-    return ahead_ != nullptr ? ahead_->text().Room(n) : std::span<char>();
-  }
-  void Filled(std::size_t n) override {
-    if (ahead_ != nullptr) ahead_->text().Filled(n);
-  }
-
-  bool failed() const { return failed_; }
-  RewriteStatus Rewrite() {
-    return ahead_ != nullptr ? ahead_->Finish() : rewrite(disk_, path_, head_);
-  }
-
- private:
-  void StartAhead() {
-    tried_ahead_ = true;
-    try {
-      auto ahead = std::make_unique<RewriteAhead>(disk_);
-      if (!ahead->Start(path_, head_)) return;  // all is written at the end
-      ahead_ = std::move(ahead);
-      del_allname(head_);
-    } catch (const std::bad_alloc&) {
-    }
-  }
-
-  Disk& disk_;
-  const std::string& path_;
-  name_lst head_;
-  std::size_t stored_ = 0;
-  bool tried_ahead_ = false;
-  std::unique_ptr<RewriteAhead> ahead_;
-  bool failed_ = false;
-};
 
 // A NUL byte read from the file ends the line's text: the rest of the piece is dropped.
 std::span<char> TextOf(std::span<char> piece) {
@@ -94,20 +29,6 @@ void ReportBracketError(ByteSink& out, ScanStatus status, const std::string& pat
                            ? "%s:%d: %s'<' does not close.\n"
                            : "%s:%d: %s'>' does not correspond with '<'.\n";
   errmsg(out, format, {path, state.line_no, edit.Text()});
-}
-
-ConvResult WriteBack(ByteSink& out, const std::string& path, StoreSink& store) {
-  switch (store.Rewrite()) {
-    case RewriteStatus::kDone:
-      return ConvResult::kConverted;
-    case RewriteStatus::kCannotOpen:
-      errmsg(out, "%s: cannot open to write\n", {path});
-      return ConvResult::kStop;
-    case RewriteStatus::kFailed:
-      break;
-  }
-  errmsg(out, "%s: failed to rewrite\n", {path});
-  return ConvResult::kStop;
 }
 
 // Converts whole lines straight from the read buffer into the sink's, as far as the plain rules
@@ -148,10 +69,10 @@ class WholeLines {
 
 }  // namespace
 
-ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out, Disk& disk) {
+ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out,
+                     Replacement* rewrite) {
   ConvState state;
-  StoreSink store(disk, path);
-  ByteSink& lines = Options.overwrite ? static_cast<ByteSink&>(store) : out;
+  ByteSink& lines = rewrite != nullptr ? static_cast<ByteSink&>(*rewrite) : out;
   const bool whole_lines = WholeLinesApply();
   bool try_whole_lines = whole_lines;
   WholeLines fast;
@@ -171,7 +92,7 @@ ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out,
       return ConvResult::kFailed;
     }
     // A line that cannot be stored must not vanish from the rewritten file.
-    if (store.failed()) return ConvResult::kFailed;
+    if (rewrite != nullptr && rewrite->failed()) return ConvResult::kFailed;
   }
   // A read error is no end of file: the file is not passed as a shorter one.
   if (input.error() != 0) return ConvResult::kFailed;
@@ -179,10 +100,9 @@ ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out,
     errmsg(out, "%s: '<' unmatch to '>'\n", {path});
     return ConvResult::kFailed;
   }
-  if (!Options.overwrite) return ConvResult::kConverted;
   // Whole lines go to the store in chunks, not checked one by one.
-  if (store.failed()) return ConvResult::kFailed;
-  return WriteBack(out, path, store);
+  if (rewrite != nullptr && rewrite->failed()) return ConvResult::kFailed;
+  return ConvResult::kConverted;
 }
 
 }  // namespace lowtags

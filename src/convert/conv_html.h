@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 
+#include "convert/rewrite.h"
 #include "support/byte_sink.h"
 #include "support/disk.h"
 #include "support/text_reader.h"
@@ -11,16 +12,13 @@
 namespace lowtags {
 
 enum class ConvResult {
-  kConverted,  // the whole file was converted (and, under -w, written back)
+  kConverted,  // the whole file was converted
   kFailed,     // a bracket error, a read error or a line that could not be stored
-  kStop,       // the file could not be rewritten: the program must end with status 1
 };
 
-// Under -w, once this much of a file is converted its rewrite begins beside the conversion.
-inline constexpr std::size_t kRewriteAheadFrom = std::size_t{1} << 20;
-
-// Reads `input` to its end. Messages go to `out`, and so do the lines unless Options.overwrite
-// is set; `path` is the name as typed, for messages and the rewrite.
-ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out, Disk& disk);
+// Reads `input` to its end. Messages go to `out`, and so do the lines unless a `rewrite` is given
+// (under -w) to take them; `path` is the name as typed, for messages.
+ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out,
+                     Replacement* rewrite = nullptr);
 
 }  // namespace lowtags

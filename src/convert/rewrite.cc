@@ -2,21 +2,72 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstddef>
+#include <cstring>
 #include <exception>
 #include <new>
-#include <optional>
-#include <string>
 #include <utility>
+#include <vector>
 
-#include "support/text_writer.h"
+#include "convert/conv_html.h"
 
 namespace lowtags {
 
 namespace {
 
-constexpr std::size_t kReadBlock = std::size_t{64} * 1024;
+// As Linux: a longer chain of symbolic links is taken for a loop.
+constexpr int kMaxLinks = 40;
+constexpr std::size_t kCopyBlock = std::size_t{256} * 1024;
+
+struct SplitPath {
+  std::string folder;  // empty for the working folder
+  std::string name;    // empty when the path ends in a slash
+};
+
+SplitPath Split(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {"", path};
+  return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+// Opens a folder by a path of any length: a path the system finds too long in one piece is
+// walked one name at a time.
+int OpenFolderPath(Disk& disk, int at, const std::string& folder, int* fd) {
+  const std::string path = folder.empty() ? "." : folder;
+  const int err = disk.OpenFolder(at, path, fd);
+  if (err != ENAMETOOLONG) return err;
+  int current = -1;
+  if (const int e = disk.OpenFolder(at, path[0] == '/' ? "/" : ".", &current); e != 0) return e;
+  for (std::size_t begin = 0; begin < path.size();) {
+    std::size_t end = path.find('/', begin);
+    if (end == std::string::npos) end = path.size();
+    if (end > begin) {
+      int next = -1;
+      const int e = disk.OpenFolder(current, path.substr(begin, end - begin), &next);
+      (void)disk.Close(current);
+      if (e != 0) return e;
+      current = next;
+    }
+    begin = end + 1;
+  }
+  *fd = current;
+  return 0;
+}
+
+// Opens the folder that holds the last name of `path` (relative to `at`), and gives that name.
+OpenStatus OpenIn(Disk& disk, int at, const std::string& path,
+                  std::shared_ptr<const Folder>* opened, std::string* name) {
+  const SplitPath split = Split(path);
+  if (split.name.empty()) return OpenStatus::kNotFound;
+  int fd = -1;
+  if (OpenFolderPath(disk, at, split.folder, &fd) != 0) {
+    return OpenStatus::kNotFound;
+  }
+  *opened = std::make_shared<const Folder>(disk, fd);
+  *name = split.name;
+  return OpenStatus::kOpen;
+}
 
 // Hands every entry of the store to `out`; after a failed write the rest is not walked.
 void PutEntries(TextWriter& out, name_lst& store) {
@@ -25,246 +76,293 @@ void PutEntries(TextWriter& out, name_lst& store) {
   }
 }
 
-// Writes every entry of the store, newline as CR LF. An empty entry writes nothing.
-int WriteEntries(Disk& disk, int fd, name_lst& store) {
-  try {
-    TextWriter out(disk, fd);
-    out.SyncEarly();  // the new text is synced before it replaces the old
-    PutEntries(out, store);
-    return out.Flush();
-  } catch (const std::bad_alloc&) {
-    return ENOMEM;
-  }
-}
-
-// Finds out whether the user may write the file, and what kind of file it is, without changing
-// it: an open for writing that does not truncate touches neither the bytes nor the times. Asking
-// the open rather than the permission bits also covers read-only mounts and access lists.
-int Probe(Disk& disk, const std::string& target, FileInfo* info) {
-  int fd = -1;
-  if (const int err = disk.OpenWrite(target, false, &fd); err != 0) {
-    return err;
-  }
-  const int err = disk.Stat(fd, info);
-  (void)disk.Close(fd);  // nothing went through it, so its close cannot lose anything
-  return err;
-}
-
-// A temporary file that is removed again unless it has been renamed over its target.
-class TempFile {
- public:
-  explicit TempFile(Disk& disk) : disk_(disk) {}
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  ~TempFile() {
-    if (fd_ >= 0) {
-      (void)disk_.Close(fd_);
-    }
-    if (live_) {
-      (void)disk_.Unlink(name_);
-    }
-  }
-
-  int Create(const std::string& near) {
-    int fd = -1;
-    std::string name;
-    if (const int err = disk_.CreateTemp(near, &fd, &name); err != 0) {
-      return err;
-    }
-    fd_ = fd;
-    name_ = std::move(name);
-    live_ = true;
-    return 0;
-  }
-  int fd() const { return fd_; }
-  // The descriptor is gone afterwards even when the close fails.
-  int Close() { return disk_.Close(std::exchange(fd_, -1)); }
-  int RenameOver(const std::string& target) {
-    const int err = disk_.Rename(name_, target);
-    if (err == 0) {
-      live_ = false;
-    }
-    return err;
-  }
-
- private:
-  Disk& disk_;
-  int fd_ = -1;
-  std::string name_;
-  bool live_ = false;
-};
-
-// The mode is set after the writes, because a write by someone other than root clears the
-// set-user-ID and set-group-ID bits, and before the sync, which then makes it durable too.
-// Without the sync a crash after the rename could leave an empty file under the old name.
-RewriteStatus PutInPlace(Disk& disk, TempFile& temp, const std::string& target,
-                         const FileInfo& info) {
-  if (disk.CopyOwnerAndMode(temp.fd(), info) != 0 || disk.Sync(temp.fd()) != 0 ||
-      temp.Close() != 0 || temp.RenameOver(target) != 0) {
-    return RewriteStatus::kFailed;  // the temporary file goes with `temp`
-  }
-  // The new text is in place by now; a folder that will not sync, even for want of memory, is no
-  // reason to report it lost.
-  try {
-    (void)disk.SyncFolderOf(target);
-  } catch (const std::bad_alloc&) {
-  }
-  return RewriteStatus::kDone;
-}
-
-// Writing a file in place truncates it first, so a full disk halfway through would leave it
-// mangled. Instead the new text goes to a temporary file beside it (the same folder, because a
-// rename cannot cross file systems) and only a complete, synced file replaces the old one, in a
-// single rename. Until then the old file is untouched.
-RewriteStatus ReplaceWhole(Disk& disk, const std::string& target, const FileInfo& info,
-                           name_lst& store) {
-  TempFile temp(disk);
-  if (temp.Create(target) != 0) {
-    return RewriteStatus::kCannotOpen;
-  }
-  if (WriteEntries(disk, temp.fd(), store) != 0) {
-    return RewriteStatus::kFailed;
-  }
-  return PutInPlace(disk, temp, target, info);
-}
-
-// A file that a rename may replace: anything else is written through itself.
-bool ReplaceableWhole(const FileInfo& info) { return S_ISREG(info.mode) && info.links <= 1; }
-
-// The whole content of a file, for putting it back after a failed write.
-int ReadAll(Disk& disk, const std::string& target, std::string* bytes) {
-  int fd = -1;
-  if (const int err = disk.OpenRead(target, &fd); err != 0) {
-    return err;
-  }
-  int err = 0;
-  try {
-    std::string block(kReadBlock, '\0');
+// The first n bytes of one file, raw, to another.
+int CopyStart(Disk& disk, int from, int to, off_t n) {
+  std::vector<char> block(kCopyBlock);
+  for (off_t at = 0; at < n;) {
     std::size_t got = 0;
-    while ((err = disk.Read(fd, block.data(), block.size(), &got)) == 0 && got > 0) {
-      bytes->append(block, 0, got);
-    }
-  } catch (const std::bad_alloc&) {
-    err = ENOMEM;
+    const auto want = static_cast<std::size_t>(std::min<off_t>(n - at, kCopyBlock));
+    if (const int err = disk.ReadAt(from, at, block.data(), want, &got); err != 0) return err;
+    if (got == 0) return EIO;  // the file shrank: it changed while converting
+    if (const int err = disk.Write(to, block.data(), got); err != 0) return err;
+    at += static_cast<off_t>(got);
   }
-  (void)disk.Close(fd);  // opened for reading only
-  return err;
+  return 0;
 }
 
-// fsync on a terminal, a pipe or /dev/null fails with EINVAL: such a file has no storage to flush.
-int SyncResult(Disk& disk, int fd, const FileInfo& info) {
-  const int err = disk.Sync(fd);
-  return err == EINVAL && !S_ISREG(info.mode) ? 0 : err;
+// Access lists decide who may read the file: without them the new file would be open to users
+// the old one shut out. User attributes are the user's data. Other names are set by the system
+// (a security label) or reserved to an administrator: copied where allowed, else left.
+bool MustKeep(const std::string& name) {
+  return name == "system.posix_acl_access" || name == "system.posix_acl_default" ||
+         name.starts_with("user.");
 }
 
-// Writes, syncs and closes; the descriptor is closed whatever fails.
-int WriteThrough(Disk& disk, int fd, const FileInfo& info, name_lst& store) {
-  int err = WriteEntries(disk, fd, store);
-  if (err == 0) {
-    err = SyncResult(disk, fd, info);
+int CopyAttributes(Disk& disk, int from, int to) {
+  std::vector<std::string> names;
+  if (const int err = disk.ListAttributes(from, &names); err != 0) return err;
+  std::string value;
+  for (const std::string& name : names) {
+    int err = disk.GetAttribute(from, name, &value);
+    if (err == ENODATA) continue;  // removed since the list was made
+    if (err == 0) err = disk.SetAttribute(to, name, value);
+    if (err != 0 && MustKeep(name)) return err;
   }
-  const int closed = disk.Close(fd);
-  return err != 0 ? err : closed;
-}
-
-// Best effort: when this fails too there is nothing left to try, and the caller reports the file
-// as failed either way. The old bytes go back raw: they are the file as it was, not text to
-// translate again.
-void PutBack(Disk& disk, const std::string& target, const std::string& old) {
-  int fd = -1;
-  if (disk.OpenWrite(target, true, &fd) != 0) {
-    return;
-  }
-  if (disk.Write(fd, old.data(), old.size()) == 0) {
-    (void)disk.Sync(fd);
-  }
-  (void)disk.Close(fd);
-}
-
-// A rename would give the new text to this one name only: the file's other hard links would keep
-// the old inode and the old text, and a device or a FIFO cannot be replaced by a regular file at
-// all. Such files are written through themselves. The old text of a regular file is kept in
-// memory first so that it can be put back when the write fails after the truncation. A device or
-// FIFO is not read: it holds no text to lose, and reading it would steal another reader's data or
-// never end.
-RewriteStatus RewriteInPlace(Disk& disk, const std::string& target, const FileInfo& info,
-                             name_lst& store) {
-  const bool regular = S_ISREG(info.mode);
-  std::string old;
-  if (regular && ReadAll(disk, target, &old) != 0) {
-    return RewriteStatus::kFailed;
-  }
-  int fd = -1;
-  if (disk.OpenWrite(target, true, &fd) != 0) {
-    return RewriteStatus::kCannotOpen;
-  }
-  if (WriteThrough(disk, fd, info, store) == 0) {
-    return RewriteStatus::kDone;
-  }
-  if (regular) {
-    PutBack(disk, target, old);
-  }
-  return RewriteStatus::kFailed;
+  return 0;
 }
 
 }  // namespace
 
-RewriteStatus rewrite(Disk& disk, const std::string& path, name_lst& store) {
-  try {
-    // A symbolic link is followed so that its target gets the new text and the link stays a link.
-    std::string target;
+void Source::Reset() {
+  if (fd >= 0) (void)disk->Close(fd);  // opened for reading only
+  fd = -1;
+  folder.reset();
+}
+
+OpenStatus OpenSource(Disk& disk, const std::string& path, Source* source) {
+  std::shared_ptr<const Folder> folder;
+  std::string name;
+  if (OpenIn(disk, kWorkingFolder, path, &folder, &name) != OpenStatus::kOpen) {
+    return OpenStatus::kNotFound;
+  }
+  for (int links = 0; links <= kMaxLinks; ++links) {
     FileInfo info;
-    if (disk.Resolve(path, &target) != 0 || Probe(disk, target, &info) != 0) {
-      return RewriteStatus::kCannotOpen;
+    if (disk.StatAt(folder->fd(), name, &info) != 0) return OpenStatus::kNotFound;
+    if (S_ISLNK(info.mode)) {
+      std::string target;
+      if (disk.ReadLinkAt(folder->fd(), name, &target) != 0 || target.empty()) {
+        return OpenStatus::kNotFound;
+      }
+      // A relative target starts from the link's own folder.
+      const std::shared_ptr<const Folder> from = folder;
+      if (OpenIn(disk, from->fd(), target, &folder, &name) != OpenStatus::kOpen) {
+        return OpenStatus::kNotFound;
+      }
+      continue;
     }
-    if (ReplaceableWhole(info)) {
-      return ReplaceWhole(disk, target, info, store);
+    if (S_ISDIR(info.mode)) return OpenStatus::kNotFound;
+    if (!S_ISREG(info.mode)) return OpenStatus::kNotRegular;
+    source->disk = &disk;
+    if (disk.OpenReadAt(folder->fd(), name, &source->fd) != 0) return OpenStatus::kNotFound;
+    // The name may have changed hands between the look and the open.
+    if (disk.Stat(source->fd, &source->info) != 0) return OpenStatus::kNotFound;
+    if (!S_ISREG(source->info.mode)) return OpenStatus::kNotRegular;
+    source->folder = std::move(folder);
+    source->name = std::move(name);
+    return OpenStatus::kOpen;
+  }
+  return OpenStatus::kNotFound;
+}
+
+// ----- Pending
+
+Pending::Pending(Disk& disk, std::shared_ptr<const Folder> folder, std::string name,
+                 const FileInfo& read)
+    : disk_(disk), folder_(std::move(folder)), name_(std::move(name)), read_(read) {}
+
+Pending::Pending(Pending&& other) noexcept
+    : disk_(other.disk_),
+      folder_(std::move(other.folder_)),
+      name_(std::move(other.name_)),
+      read_(other.read_),
+      temp_(std::move(other.temp_)),
+      fd_(std::exchange(other.fd_, -1)),
+      live_(std::exchange(other.live_, false)) {}
+
+Pending::~Pending() {
+  if (fd_ >= 0) (void)disk_.Close(fd_);
+  if (live_) (void)disk_.UnlinkAt(folder_->fd(), temp_);
+}
+
+int Pending::Create() {
+  const int err = disk_.CreateTempAt(folder_->fd(), name_, &fd_, &temp_);
+  live_ = err == 0;
+  return err;
+}
+
+int Pending::SyncAndClose(bool synced) {
+  const int err = synced ? 0 : disk_.Sync(fd_);
+  const int closed = disk_.Close(std::exchange(fd_, -1));
+  return err != 0 ? err : closed;
+}
+
+int Pending::Rename() {
+  // Another program may have saved the file, or put a link in its place, since it was read:
+  // then the new text belongs to nothing that is there now.
+  FileInfo now;
+  if (disk_.StatAt(folder_->fd(), name_, &now) != 0 || !SameVersion(now, read_)) return ESTALE;
+  const int err = disk_.RenameAt(folder_->fd(), temp_, name_);
+  if (err == 0) live_ = false;
+  return err;
+}
+
+// ----- Replacement
+
+// Compares converted text, each newline taken as CR LF, with a file's bytes from its start.
+class Replacement::SameText {
+ public:
+  static constexpr std::size_t kWindow = std::size_t{64} * 1024;
+
+  SameText(Disk& disk, int fd) : disk_(disk), fd_(fd), window_(kWindow) {}
+
+  // True when the file goes on with this text; after false the position is meaningless.
+  bool Take(std::string_view text) {
+    while (!text.empty()) {
+      const std::size_t nl = text.find('\n');
+      if (!Expect(text.substr(0, nl))) return false;
+      if (nl == std::string_view::npos) return true;
+      if (!Expect("\r\n")) return false;
+      text.remove_prefix(nl + 1);
     }
-    return RewriteInPlace(disk, target, info, store);
-  } catch (const std::bad_alloc&) {
-    return RewriteStatus::kFailed;  // before any truncation; a temporary file is removed on the way
+    return true;
+  }
+  // True when the file ends here; false also when it cannot be read.
+  bool AtEnd() { return Available() == 0 && !error_; }
+  off_t offset() const { return offset_; }
+
+ private:
+  // The window's bytes from the position on, read when none are left: 0 at the end or on error.
+  std::size_t Available() {
+    const off_t end = window_at_ + static_cast<off_t>(window_len_);
+    if (offset_ < end) return static_cast<std::size_t>(end - offset_);
+    window_at_ = offset_;
+    window_len_ = 0;
+    error_ = disk_.ReadAt(fd_, offset_, window_.data(), window_.size(), &window_len_) != 0;
+    return error_ ? 0 : window_len_;
+  }
+  bool Expect(std::string_view bytes) {
+    while (!bytes.empty()) {
+      const std::size_t n = std::min(Available(), bytes.size());
+      if (n == 0) return false;
+      if (std::memcmp(window_.data() + (offset_ - window_at_), bytes.data(), n) != 0) return false;
+      offset_ += static_cast<off_t>(n);
+      bytes.remove_prefix(n);
+    }
+    return true;
+  }
+
+  Disk& disk_;
+  int fd_;
+  std::vector<char> window_;
+  off_t window_at_ = 0;
+  std::size_t window_len_ = 0;
+  off_t offset_ = 0;
+  bool error_ = false;
+};
+
+Replacement::Replacement(Disk& disk, const Source& source)
+    : disk_(disk), source_(source), same_(std::make_unique<SameText>(disk, source.fd)) {
+  name_init(store_);
+}
+
+Replacement::~Replacement() { del_allname(store_); }
+
+void Replacement::Write(std::string_view bytes) {
+  if (text_) {
+    text_->Write(bytes);
+    return;
+  }
+  if (same_) {
+    const off_t before = same_->offset();
+    if (same_->Take(bytes)) return;
+    agreed_ = before;
+    same_.reset();
+  }
+  Keep(bytes);
+}
+
+void Replacement::WriteLine(std::string_view line) {
+  if (text_) {
+    text_->WriteLine(line);
+  } else {
+    Write(line);
   }
 }
 
-struct RewriteAhead::Open {
-  Open(Disk& disk, std::string target_path, const FileInfo& target_info)
-      : target(std::move(target_path)), info(target_info), temp(disk) {}
-  const std::string target;
-  const FileInfo info;
-  TempFile temp;
-  std::optional<TextWriter> text;  // after temp: it stops writing before the file is closed
-};
+std::span<char> Replacement::Room(std::size_t n) {
+  return text_ ? text_->Room(n) : std::span<char>();
+}
 
-RewriteAhead::RewriteAhead(Disk& disk) : disk_(disk) {}
+void Replacement::Filled(std::size_t n) {
+  if (text_) text_->Filled(n);
+}
 
-RewriteAhead::~RewriteAhead() = default;
+void Replacement::Keep(std::string_view bytes) {
+  if (add_name(store_, bytes) != 0) {
+    failed_ = true;
+    return;
+  }
+  stored_ += bytes.size();
+  if (stored_ >= kRewriteAheadFrom && !tried_early_) {
+    tried_early_ = true;
+    if (StartEarly()) del_allname(store_);
+  }
+}
 
-bool RewriteAhead::Start(const std::string& path, name_lst& store) {
+// Whatever fails here is tried again, and reported, in Finish.
+bool Replacement::StartEarly() {
   try {
-    std::string target;
-    FileInfo info;
-    if (disk_.Resolve(path, &target) != 0 || Probe(disk_, target, &info) != 0 ||
-        !ReplaceableWhole(info)) {
+    if (Begin() != 0) {
+      temp_.reset();
       return false;
     }
-    auto open = std::make_unique<Open>(disk_, std::move(target), info);
-    if (open->temp.Create(open->target) != 0) return false;
-    TextWriter& text = open->text.emplace(disk_, open->temp.fd());
+    TextWriter& text = text_.emplace(disk_, temp_->fd());
     text.SyncEarly();  // the new text is synced before it replaces the old
     text.WriteInBackground();
-    PutEntries(text, store);
-    open_ = std::move(open);
+    PutEntries(text, store_);
     return true;
   } catch (const std::exception&) {  // no memory, or no thread to be had
+    text_.reset();
+    temp_.reset();
     return false;
   }
 }
 
-ByteSink& RewriteAhead::text() { return *open_->text; }
+// Makes the temporary file and copies the start that the new text shares with the old. Returns
+// 0, or -1 when the file may not be replaced, or an errno value when writing failed.
+int Replacement::Begin() {
+  if (disk_.MayWriteAt(source_.folder->fd(), source_.name) != 0) return -1;
+  temp_.emplace(disk_, source_.folder, source_.name, source_.info);
+  if (temp_->Create() != 0) return -1;
+  return CopyStart(disk_, source_.fd, temp_->fd(), agreed_);
+}
 
-RewriteStatus RewriteAhead::Finish() {
-  if (open_->text->Flush() != 0) return RewriteStatus::kFailed;
-  return PutInPlace(disk_, open_->temp, open_->target, open_->info);
+ReplaceStatus Replacement::Finish(std::optional<Pending>* pending) {
+  try {
+    if (same_) {
+      if (same_->AtEnd()) return ReplaceStatus::kUnchanged;
+      agreed_ = same_->offset();  // the new text is the start of the old
+      same_.reset();
+    }
+    if (!text_) {
+      if (const int err = Begin(); err != 0) {
+        temp_.reset();
+        return err == -1 ? ReplaceStatus::kCannotOpen : ReplaceStatus::kFailed;
+      }
+      TextWriter out(disk_, temp_->fd());
+      PutEntries(out, store_);
+      if (out.Flush() != 0) return ReplaceStatus::kFailed;
+    } else if (text_->Flush() != 0) {
+      return ReplaceStatus::kFailed;
+    }
+    text_.reset();  // its thread is done
+    return Complete(pending);
+  } catch (const std::bad_alloc&) {
+    return ReplaceStatus::kFailed;  // a temporary file goes with the Replacement
+  }
+}
+
+// The mode is set after the writes, because a write by someone other than root clears the
+// set-user-ID and set-group-ID bits; the access list after the mode, which would rewrite its
+// mask.
+ReplaceStatus Replacement::Complete(std::optional<Pending>* pending) {
+  if (disk_.CopyOwnerAndMode(temp_->fd(), source_.info) != 0 ||
+      CopyAttributes(disk_, source_.fd, temp_->fd()) != 0) {
+    return ReplaceStatus::kFailed;
+  }
+  pending->emplace(std::move(*temp_));
+  temp_.reset();
+  return ReplaceStatus::kReady;
 }
 
 }  // namespace lowtags

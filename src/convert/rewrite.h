@@ -1,55 +1,135 @@
-// Writing a converted file back without ever losing it.
+// Replacing a converted file by its new text without ever losing either: the file named is found
+// from folder descriptors, its new text goes to a temporary file beside it, and only a complete
+// temporary file takes its name, by a rename.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "support/byte_sink.h"
 #include "support/disk.h"
 #include "support/line_store.h"
+#include "support/text_writer.h"
 
 namespace lowtags {
 
-enum class RewriteStatus {
-  kDone,
-  kCannotOpen,  // the file may not be written, or no temporary file can be made beside it
-  kFailed,      // a write, sync or rename failed; the file is as it was
-};
+// Under -w, once this much of a file's new text is kept its temporary file is begun, and the
+// rest is written there as the conversion goes on.
+inline constexpr std::size_t kRewriteAheadFrom = std::size_t{1} << 20;
 
-// Replaces the file at `path` by the entries of `store`, each newline written as CR LF.
-// The new text goes to a temporary file in the same folder, is synced and renamed over the
-// file, keeping its permission bits and, where allowed, its owner. A symbolic link is followed
-// and stays a link. A file with several hard links, or one that is not a regular file, is
-// written in place so that every link sees the new text, and its old text is restored when
-// that write fails.
-RewriteStatus rewrite(Disk& disk, const std::string& path, name_lst& store);
-
-// The rewrite of a large file, begun while its conversion goes on: the text converted so far is
-// written to the temporary file, and the rest follows as it comes, written on a second thread, so
-// that writing overlaps converting and the text need not wait in memory. The file itself is
-// replaced in Finish only, and stays as it was when Finish is never called.
-class RewriteAhead {
+// An open folder, closed with the last owner.
+class Folder {
  public:
-  explicit RewriteAhead(Disk& disk);
-  RewriteAhead(const RewriteAhead&) = delete;
-  RewriteAhead& operator=(const RewriteAhead&) = delete;
-  // Stops the writing; the temporary file goes unless Finish renamed it.
-  ~RewriteAhead();
-
-  // Opens the temporary file and writes the entries of `store` to it; the store is not needed
-  // afterwards. False when the file is not one to replace whole, or when anything fails:
-  // rewrite() then does it all after the conversion, and reports what fails there.
-  bool Start(const std::string& path, name_lst& store);
-  // Where the rest of the new text goes, after a successful Start. After a failed write it
-  // drops what it is given, and Finish fails.
-  ByteSink& text();
-  // Waits for the writing and puts the new text in place of the file's.
-  RewriteStatus Finish();
+  Folder(Disk& disk, int fd) : disk_(disk), fd_(fd) {}
+  ~Folder() { (void)disk_.Close(fd_); }  // opened for reading: its close loses nothing
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+  int fd() const { return fd_; }
 
  private:
-  struct Open;
   Disk& disk_;
-  std::unique_ptr<Open> open_;
+  int fd_;
+};
+
+// The regular file a name given under -w finally is, open for reading.
+struct Source {
+  Source() = default;
+  Source(const Source&) = delete;
+  Source& operator=(const Source&) = delete;
+  ~Source() { Reset(); }
+  // Closes the file and forgets it.
+  void Reset();
+  Disk* disk = nullptr;
+  std::shared_ptr<const Folder> folder;  // holds the file's own name
+  std::string name;                      // the name in that folder, never a symbolic link
+  int fd = -1;                           // closed with the Source
+  FileInfo info;                         // as the file was opened
+};
+
+enum class OpenStatus { kOpen, kNotFound, kNotRegular };
+
+// Follows symbolic links, once, to the file that `path` names, working from folder descriptors so
+// that no path is ever built: any depth works. A FIFO, device or socket is not opened.
+OpenStatus OpenSource(Disk& disk, const std::string& path, Source* source);
+
+// A file's complete new text in a temporary file beside it, waiting to take its name. The
+// temporary file goes with the Pending unless Rename is called.
+class Pending {
+ public:
+  Pending(Disk& disk, std::shared_ptr<const Folder> folder, std::string name, const FileInfo& read);
+  Pending(Pending&& other) noexcept;
+  Pending& operator=(Pending&&) = delete;
+  Pending(const Pending&) = delete;
+  ~Pending();
+
+  // Makes the temporary file and opens it for writing.
+  int Create();
+  int fd() const { return fd_; }
+  const Folder& folder() const { return *folder_; }
+  const FileInfo& read() const { return read_; }
+  // Syncs the temporary file's data (when not synced with its whole file system) and closes it.
+  int SyncAndClose(bool synced);
+  // Renames the temporary file over the file, if the name still gives the file as it was read:
+  // ESTALE when it does not.
+  int Rename();
+
+ private:
+  Disk& disk_;
+  std::shared_ptr<const Folder> folder_;
+  std::string name_;
+  FileInfo read_;
+  std::string temp_;
+  int fd_ = -1;
+  bool live_ = false;  // the temporary file exists
+};
+
+enum class ReplaceStatus {
+  kUnchanged,   // the new text is the old: nothing is written
+  kReady,       // the new text waits in a temporary file
+  kCannotOpen,  // the file may not be written, or no temporary file can be made beside it
+  kFailed,      // a write failed, or an attribute that guards access could not be copied
+};
+
+// Where the converted text of a file under -w goes. It is compared with the file's bytes as it
+// comes: while they agree nothing is kept, so an unchanged file costs neither memory nor a
+// temporary file. From the first difference on the text is kept in the line store, and once a
+// file proves large its temporary file is begun and written on a second thread while the
+// conversion goes on.
+class Replacement : public ByteSink {
+ public:
+  Replacement(Disk& disk, const Source& source);
+  Replacement(const Replacement&) = delete;
+  Replacement& operator=(const Replacement&) = delete;
+  ~Replacement() override;
+
+  void Write(std::string_view bytes) override;
+  void WriteLine(std::string_view line) override;
+  std::span<char> Room(std::size_t n) override;
+  void Filled(std::size_t n) override;
+  // A line could not be kept: the file must not be replaced.
+  bool failed() const { return failed_; }
+  // Once the whole file is converted: writes what is left, copies owner, mode and extended
+  // attributes. With kReady the temporary file, not yet synced, is in *pending.
+  ReplaceStatus Finish(std::optional<Pending>* pending);
+
+ private:
+  class SameText;
+  void Keep(std::string_view bytes);
+  bool StartEarly();
+  int Begin();
+  ReplaceStatus Complete(std::optional<Pending>* pending);
+
+  Disk& disk_;
+  const Source& source_;
+  std::unique_ptr<SameText> same_;  // while the text agrees with the file
+  off_t agreed_ = 0;                // bytes of the file that begin the new text
+  name_lst store_;
+  std::size_t stored_ = 0;
+  bool tried_early_ = false;
+  bool failed_ = false;
+  std::optional<Pending> temp_;
+  std::optional<TextWriter> text_;  // after temp_: it stops writing before the file is closed
 };
 
 }  // namespace lowtags

@@ -1,12 +1,17 @@
 #include "driver/file_loop.h"
 
 #include <cstring>
+#include <new>
+#include <optional>
 #include <string>
 
 #include "convert/conv_html.h"
 #include "convert/options.h"
+#include "convert/rewrite.h"
+#include "driver/batch.h"
 #include "driver/checked_close.h"
 #include "driver/command_line.h"
+#include "driver/progress.h"
 #include "driver/usage.h"
 #include "support/line_store.h"
 #include "support/message.h"
@@ -35,39 +40,104 @@ int OpenInput(Disk& disk, const std::string& name, int* fd) {
   return disk.OpenRead(name, fd);
 }
 
-// The checked close in standard-output mode (standard input, never under -w, stays open), the
-// plain close under -w; the checked close's result, or 0.
+// The checked close (standard input stays open); its result.
 int CloseInput(Disk& disk, int fd, const std::string& name, ByteSink& out) {
   if (name == kStdinName) return CheckStdinRoom(disk, out);
-  if (Options.overwrite) {
-    disk.Close(fd);
-    return 0;
-  }
   return Fclose(disk, fd, name, out);
 }
 
 FileOutcome ConvertFile(const std::string& name, Disk& disk, ByteSink& out) {
-  // Standard input has no file to write back into.
-  if (name == kStdinName && Options.overwrite) {
-    errmsg(out, "%s: not a regular file\n", {name});
-    return FileOutcome::kFailed;
-  }
   int fd = -1;
   if (OpenInput(disk, name, &fd) != 0) {
     errmsg(out, "%s: not found\n", {name});
     return FileOutcome::kFailed;
   }
   PieceReader input(disk, fd);
-  const ConvResult converted = conv_html(input, name, out, disk);
-  if (converted == ConvResult::kStop) {
-    disk.Close(fd);
-    return FileOutcome::kStop;
-  }
-  int result = converted == ConvResult::kConverted ? 0 : -1;
+  int result = conv_html(input, name, out) == ConvResult::kConverted ? 0 : -1;
   result |= CloseInput(disk, fd, name, out);
   if (result == 0) return FileOutcome::kConverted;
   errmsg(out, "%s: failed to convert\n", {name});
   return FileOutcome::kFailed;
+}
+
+// Opens the file for -w. A file whose new text still waits in the batch is put in place first,
+// so that it is converted again from that text.
+FileOutcome OpenToRewrite(const std::string& name, Disk& disk, Batch& batch, Source* source) {
+  ByteSink& out = batch.messages();
+  for (;;) {
+    switch (OpenSource(disk, name, source)) {
+      case OpenStatus::kOpen:
+        break;
+      case OpenStatus::kNotFound:
+        errmsg(out, "%s: not found\n", {name});
+        return FileOutcome::kFailed;
+      case OpenStatus::kNotRegular:
+        errmsg(out, "%s: not a regular file\n", {name});
+        return FileOutcome::kFailed;
+    }
+    if (!batch.Holds(source->info)) return FileOutcome::kConverted;
+    source->Reset();
+    if (!batch.Commit()) return FileOutcome::kStop;
+  }
+}
+
+// Converts a file under -w; its size goes to *bytes.
+FileOutcome RewriteFile(const std::string& name, Disk& disk, Batch& batch, off_t* bytes) {
+  ByteSink& out = batch.messages();
+  // Standard input has no file to write back into.
+  if (name == kStdinName) {
+    errmsg(out, "%s: not a regular file\n", {name});
+    return FileOutcome::kFailed;
+  }
+  Source source;
+  if (const FileOutcome opened = OpenToRewrite(name, disk, batch, &source);
+      opened != FileOutcome::kConverted) {
+    return opened;
+  }
+  *bytes = source.info.size;
+  PieceReader input(disk, source.fd);
+  Replacement replacement(disk, source);
+  if (conv_html(input, name, out, &replacement) != ConvResult::kConverted) {
+    errmsg(out, "%s: failed to convert\n", {name});
+    return FileOutcome::kFailed;
+  }
+  std::optional<Pending> pending;
+  switch (replacement.Finish(&pending)) {
+    case ReplaceStatus::kUnchanged:
+      return FileOutcome::kConverted;
+    case ReplaceStatus::kReady:
+      return batch.Add(std::move(*pending), name) ? FileOutcome::kConverted : FileOutcome::kStop;
+    case ReplaceStatus::kCannotOpen:
+      errmsg(out, "%s: cannot open to write\n", {name});
+      return FileOutcome::kStop;
+    case ReplaceStatus::kFailed:
+      break;
+  }
+  errmsg(out, "%s: failed to rewrite\n", {name});
+  return FileOutcome::kStop;
+}
+
+int RewriteAll(const std::vector<std::string>& files, Disk& disk, ByteSink& out, int err_fd) {
+  Batch batch(disk, out);
+  Progress progress(disk, err_fd, disk.IsTerminal(err_fd), files.size(),
+                    Progress::Clock::now());
+  int status = 0;
+  bool any_failed = false;
+  for (const std::string& name : files) {
+    off_t bytes = 0;
+    const FileOutcome outcome = RewriteFile(name, disk, batch, &bytes);
+    if (outcome == FileOutcome::kStop) {
+      status = 1;
+      break;
+    }
+    any_failed |= outcome == FileOutcome::kFailed;
+    progress.FileDone(bytes, Progress::Clock::now());
+  }
+  // A stop still puts the files before it in place.
+  if (!batch.Commit()) status = 1;
+  progress.Clear();
+  if (status == 0 && (any_failed || batch.changed_files() > 0)) status = 2;
+  return status;
 }
 
 int PrintHelp(Charset charset, ByteSink& out) {
@@ -80,7 +150,8 @@ int PrintHelp(Charset charset, ByteSink& out) {
   return 0;
 }
 
-int Run(std::span<const char* const> args, Disk& disk, ByteSink& out, Charset charset) {
+int Run(std::span<const char* const> args, Disk& disk, ByteSink& out, int err_fd,
+        Charset charset) {
   const CommandLine line = ParseCommandLine(args);
   switch (line.kind) {
     case CommandLine::Kind::kUsage:
@@ -105,6 +176,7 @@ int Run(std::span<const char* const> args, Disk& disk, ByteSink& out, Charset ch
   }
   // Every line of a rewritten file is kept, repeated lines included.
   name_lst_dup_check = 0;
+  if (Options.overwrite) return RewriteAll(line.files, disk, out, err_fd);
   bool any_failed = false;
   for (const std::string& name : line.files) {
     const FileOutcome outcome = ConvertFile(name, disk, out);
@@ -119,7 +191,14 @@ int Run(std::span<const char* const> args, Disk& disk, ByteSink& out, Charset ch
 int RunLowtags(std::span<const char* const> args, Disk& disk, int out_fd, int err_fd,
                Charset charset) {
   TextWriter out(disk, out_fd);
-  int status = Run(args, disk, out, charset);
+  int status = 1;
+  try {
+    status = Run(args, disk, out, err_fd, charset);
+  } catch (const std::bad_alloc&) {
+    // Every file waiting in a batch was left as it was, its temporary file removed.
+    static constexpr std::string_view kNoMemory = "lowtags: out of memory\n";
+    disk.Write(err_fd, kNoMemory.data(), kNoMemory.size());
+  }
   if (const int error = out.Flush(); error != 0) {
     std::string text = "lowtags: write error on standard output: ";
     text += std::strerror(error);

@@ -6,6 +6,7 @@
 
 #include "driver/file_loop.h"
 #include "support/disk.h"
+#include "support/temp_files.h"
 
 namespace {
 
@@ -21,8 +22,14 @@ lowtags::Charset TerminalCharset() {
 
 int main(int argc, char** argv) {
   const lowtags::Charset charset = TerminalCharset();
-  lowtags::PosixDisk disk;
+  // Every temporary file of the run is listed here until it is renamed or removed, so that a
+  // signal that ends the run can remove them all.
+  lowtags::TempFiles temps;
+  lowtags::InstallSignalHandlers(&temps);
+  lowtags::PosixDisk disk(&temps);
   const std::span<const char* const> args(argv + 1,
                                           static_cast<std::size_t>(argc > 0 ? argc - 1 : 0));
-  return lowtags::RunLowtags(args, disk, 1, 2, charset);
+  const int status = lowtags::RunLowtags(args, disk, 1, 2, charset);
+  lowtags::InstallSignalHandlers(nullptr);
+  return status;
 }

@@ -29,7 +29,7 @@ class ConvertTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(ConvertTest, GivesExactBytes) {
   const Case& c = GetParam();
-  ConvResult result = ConvResult::kStop;
+  ConvResult result = ConvResult::kFailed;
   EXPECT_EQ(Convert(c.options, Sjis(c.input), &result), Sjis(c.expected));
   EXPECT_EQ(result, c.result);
 }

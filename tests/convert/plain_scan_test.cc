@@ -33,10 +33,10 @@ std::string ThroughWriter(const OptionSet& options, const std::string& input, bo
   int in_fd = -1;
   int out_fd = -1;
   disk.OpenRead("page.htm", &in_fd);
-  disk.OpenWrite("out.txt", true, &out_fd);
+  disk.OpenWrite("out.txt", &out_fd);
   PieceReader reader(disk, in_fd);
   TextWriter writer(disk, out_fd);
-  *failed = conv_html(reader, "page.htm", writer, disk) != ConvResult::kConverted;
+  *failed = conv_html(reader, "page.htm", writer) != ConvResult::kConverted;
   writer.Flush();
   Options = saved;
   return disk.Contents("out.txt").value_or("(no file)");
@@ -147,22 +147,15 @@ TEST(WholeLinesOverwrite, RunningOutOfMemoryLosesNothing) {
   const auto run = [&](long fail_at) {
     FakeDisk disk;
     disk.AddFile("page.htm", input);
-    int fd = -1;
-    disk.OpenRead("page.htm", &fd);
-    testing::StringSink out;
-    ConvResult result = ConvResult::kFailed;
+    testing::ProgramRun program;
     long made = 0;
     try {
       made = testing::Allocations(
-          [&] {
-            PieceReader reader(disk, fd);
-            result = conv_html(reader, "page.htm", out, disk);
-          },
-          fail_at);
+          [&] { program = testing::RunOnDisk(disk, {"-wc", "page.htm"}); }, fail_at);
     } catch (const std::bad_alloc&) {
-      result = ConvResult::kFailed;
+      program.status = -1;
     }
-    const bool converted = result == ConvResult::kConverted;
+    const bool converted = program.status == 0 && program.out.empty();
     EXPECT_EQ(disk.Contents("page.htm").value_or("(gone)"), converted ? expected : input)
         << "allocation " << fail_at << (converted ? " (converted)" : " (failed)");
     return made;

@@ -499,7 +499,7 @@ std::string ProductionConvert(const OptionSet& options, std::string_view file_by
   disk.OpenRead(std::string(kPath), &fd);
   PieceReader input(disk, fd);
   testing::StringSink out;
-  const ConvResult result = conv_html(input, kPath, out, disk);
+  const ConvResult result = conv_html(input, kPath, out);
   Options = saved;
   if (failed != nullptr) *failed = result != ConvResult::kConverted;
   return out.text;

@@ -110,7 +110,7 @@ TEST_P(FcloseKindTest, AsksOnlyAWritableRegularFile) {
   const KindCase& c = GetParam();
   FakeDisk disk;
   if (c.device) {
-    disk.AddDevice("page.htm");
+    disk.AddSpecial("page.htm", S_IFCHR);
   } else {
     disk.AddFile("page.htm", "x");
   }
@@ -120,7 +120,7 @@ TEST_P(FcloseKindTest, AsksOnlyAWritableRegularFile) {
   int fd = -1;
   ASSERT_EQ(disk.OpenRead("page.htm", &fd), 0);
   if (c.vanishes) {
-    ASSERT_EQ(disk.Unlink("page.htm"), 0);
+    ASSERT_EQ(disk.UnlinkAt(kWorkingFolder, "page.htm"), 0);
   }
   testing::StringSink out;
   EXPECT_EQ(Fclose(disk, fd, "page.htm", out), c.asked ? -1 : 0);

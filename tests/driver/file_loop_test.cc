@@ -11,35 +11,19 @@
 
 #include "convert/options.h"
 #include "support/fake_disk.h"
+#include "test_support.h"
 
 namespace lowtags {
 namespace {
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-// Runs the program on a fake disk whose standard output and error are files "out" and "err".
-Outcome RunOn(FakeDisk& disk, std::vector<const char*> args) {
-  disk.AddFile("out", "");
-  disk.AddFile("err", "");
-  int out_fd = -1;
-  int err_fd = -1;
-  disk.OpenWrite("out", false, &out_fd);
-  disk.OpenWrite("err", false, &err_fd);
-  Options = OptionSet{};
-  const int status = RunLowtags(args, disk, out_fd, err_fd, Charset::kShiftJis);
-  Options = OptionSet{};
-  return Outcome{status, *disk.Contents("out"), *disk.Contents("err")};
-}
+using testing::ProgramRun;
+using testing::RunOnDisk;
 
 TEST(FileLoopTest, FullDriveAfterConversion) {
   FakeDisk disk;
   disk.AddFile("c:page.htm", "<B>x</B>\n");
   disk.set_free_space(0.0);
-  const Outcome run = RunOn(disk, {"c:page.htm"});
+  const ProgramRun run = RunOnDisk(disk, {"c:page.htm"});
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out,
             "<b>x</b>\r\nc drive: no free disk space\r\nc:page.htm: failed to convert\r\n");
@@ -52,7 +36,7 @@ TEST(FileLoopTest, ReadErrorFailsTheFile) {
   disk.set_read_chunk(11);  // the first read returns the first line whole
   disk.FailCall(DiskOp::kRead, 2, EIO);
   disk.AddFile("next.htm", "<I>\n");
-  const Outcome run = RunOn(disk, {"page.htm", "next.htm"});
+  const ProgramRun run = RunOnDisk(disk, {"page.htm", "next.htm"});
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "<b>one</b>\r\npage.htm: failed to convert\r\n<i>\r\n");
 }
@@ -62,7 +46,7 @@ TEST(FileLoopTest, FailedStandardOutputEndsWithStatusOne) {
   disk.AddFile("page.htm", "<B>x</B>\n");
   disk.set_free_space(1e9);
   disk.FailCall(DiskOp::kWrite, 1, EPIPE);
-  const Outcome run = RunOn(disk, {"page.htm"});
+  const ProgramRun run = RunOnDisk(disk, {"page.htm"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "lowtags: write error on standard output: Broken pipe\n");
 }
@@ -72,11 +56,11 @@ TEST(FileLoopTest, ReadErrorUnderOverwriteLeavesFileAlone) {
   disk.AddFile("page.htm", "<B>one</B>\n<B>two</B>\n");
   disk.set_read_chunk(11);
   disk.FailCall(DiskOp::kRead, 2, EIO);
-  const Outcome run = RunOn(disk, {"-w", "page.htm"});
+  const ProgramRun run = RunOnDisk(disk, {"-w", "page.htm"});
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "page.htm: failed to convert\r\n");
   EXPECT_EQ(*disk.Contents("page.htm"), "<B>one</B>\n<B>two</B>\n");
-  EXPECT_EQ(disk.Count(DiskOp::kOpenWrite), 2);  // standard output and error only
+  EXPECT_EQ(disk.Count(DiskOp::kCreateTemp), 0);
 }
 
 // The exit status: 0 when every file converted, 1 on a usage error or a run that ended early,
@@ -99,10 +83,10 @@ TEST_P(ExitStatusTest, StatusAndOutput) {
   FakeDisk disk;
   disk.AddFile("page.htm", "<B>x</B>\n");
   disk.AddFile("bad.htm", "<B");
-  disk.AddDevice("/dev/cd");
+  disk.AddSpecial("/dev/cd", S_IFCHR);
   disk.SetStdin("<I>y</I>\n");
   if (c.setup) c.setup(disk);
-  const Outcome run = RunOn(disk, c.args);
+  const ProgramRun run = RunOnDisk(disk, c.args);
   EXPECT_EQ(run.status, c.status);
   EXPECT_EQ(run.out, c.out);
 }
@@ -167,10 +151,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(FileLoopTest, StandardInputIsNeitherOpenedNorClosed) {
   FakeDisk disk;
   disk.SetStdin("<I>y</I>\n");
-  const Outcome run = RunOn(disk, {"-", "-"});
+  const ProgramRun run = RunOnDisk(disk, {"-", "-"});
   EXPECT_EQ(run.out, "<i>y</i>\r\n");  // the second read finds the end
   EXPECT_EQ(disk.Count(DiskOp::kOpenRead), 0);
-  EXPECT_EQ(disk.Count(DiskOp::kClose), 0);
+  EXPECT_EQ(disk.Count(DiskOp::kClose), 2);  // the test's standard output and error alone
 }
 
 }  // namespace

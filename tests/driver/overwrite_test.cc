@@ -93,20 +93,25 @@ TEST(OverwriteLinkTest, SymlinkStaysALinkToTheRewrittenFile) {
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"link.htm", "real.htm"}));
 }
 
-TEST(OverwriteLinkTest, HardLinksAllSeeTheNewText) {
+// As with sed -i: the name given gets a new file, the other names keep the old one.
+TEST(OverwriteLinkTest, HardLinkedNameGetsANewFileAndTheOthersKeepTheOldText) {
   TempDir dir;
   const std::string first = dir.Write("one.htm", "<B>\n");
   const std::string second = dir.path() + "/two.htm";
   ASSERT_EQ(::link(first.c_str(), second.c_str()), 0);
+  struct stat before {};
+  ASSERT_EQ(::stat(first.c_str(), &before), 0);
   const ProgramRun run = RunProgram({"-w", "one.htm"}, dir.path());
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(ReadFile(first), "<b>\r\n");
-  EXPECT_EQ(ReadFile(second), "<b>\r\n");
+  EXPECT_EQ(ReadFile(second), "<B>\n");
   struct stat one {};
   struct stat two {};
   ASSERT_EQ(::stat(first.c_str(), &one), 0);
   ASSERT_EQ(::stat(second.c_str(), &two), 0);
-  EXPECT_EQ(one.st_ino, two.st_ino);
+  EXPECT_NE(one.st_ino, two.st_ino);
+  EXPECT_EQ(two.st_ino, before.st_ino);
+  EXPECT_EQ(two.st_nlink, 1u);
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"one.htm", "two.htm"}));
 }
 

@@ -1,11 +1,14 @@
-// An in-memory file system for tests: files, symbolic and hard links, open descriptors, a log of
-// every call, and failures injected into chosen calls.
+// An in-memory file system for tests: files, folders, symbolic and hard links, extended
+// attributes, open descriptors, a log of every call, failures injected into chosen calls and
+// actions run at chosen calls.
 #pragma once
 
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <array>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -20,35 +23,44 @@ namespace lowtags {
 
 enum class DiskOp {
   kOpenRead,
-  kOpenWrite,
+  kOpenFolder,
+  kStatAt,
+  kReadLinkAt,
+  kOpenReadAt,
+  kMayWriteAt,
   kCreateTemp,
+  kRename,
+  kUnlink,
   kRead,
+  kReadAt,
   kWrite,
   kSync,
+  kSyncFileSystem,
   kClose,
   kStat,
   kIsWritableRegular,
   kCopyOwnerAndMode,
-  kResolve,
-  kRename,
-  kUnlink,
-  kSyncFolderOf,
+  kListAttributes,
+  kGetAttribute,
+  kSetAttribute,
   kFreeSpace,
+  kOpenWrite,
 };
 
 struct DiskCall {
   DiskOp op;
-  std::string path;       // the path given, or the one a descriptor was opened under
-  bool truncate = false;  // OpenWrite only
+  std::string path;  // the path given, or the one a descriptor was opened under
   int result = 0;
 };
 
-// Paths are plain strings: no folders exist and only a whole path can be a symbolic link. The
+// Folders exist where files are below them; a path is a file, a symbolic link or a folder. The
 // process owns every file, is not root, and may give a file any owner.
 class FakeDisk : public Disk {
  public:
   static constexpr uid_t kUid = 1000;
   static constexpr gid_t kGid = 1000;
+  // A folder path longer than this is refused whole, as PATH_MAX makes the system do.
+  static constexpr std::size_t kPathMax = 4095;
 
   // --- Setting up
   void AddFile(const std::string& path, std::string_view bytes, mode_t perms = 0644,
@@ -56,9 +68,9 @@ class FakeDisk : public Disk {
   // A relative target is taken from the link's folder, as the real file system does.
   void AddSymlink(const std::string& path, const std::string& target);
   void AddHardLink(const std::string& existing, const std::string& path);
-  // Like /dev/null, except that it keeps what is written: reads end at once, opening it
-  // truncates nothing, and fsync on it fails with EINVAL.
-  void AddDevice(const std::string& path);
+  // A FIFO, device or socket: mode gives its type.
+  void AddSpecial(const std::string& path, mode_t type);
+  void SetAttributeOf(const std::string& path, const std::string& name, const std::string& value);
 
   // The nth call (counted from 1) of op fails with err before it changes anything, except that a
   // failing Write first stores half of its bytes, as a full disk takes what fits, and a failing
@@ -69,16 +81,21 @@ class FakeDisk : public Disk {
   // Files then live on read-only media as far as IsWritableRegular tells; writes still work, as
   // standard output and error are files of the same fake.
   void set_read_only(bool read_only) { read_only_ = read_only; }
+  // Runs `action` as the nth call of op begins, as another program would act meanwhile.
+  void OnCall(DiskOp op, int nth, std::function<void()> action);
   // Caps the bytes one Read returns, so that callers must loop.
   void set_read_chunk(std::size_t n) { read_chunk_ = n; }
   void set_free_space(double bytes) { free_space_ = bytes; }
+  // Opens an existing file for writing, for a test's standard output.
+  int OpenWrite(const std::string& path, int* fd);
 
   // --- Looking at the result
   // The bytes of the file a path names, links followed; nullopt when there is none.
   std::optional<std::string> Contents(const std::string& path) const;
-  // Owner, mode and link count of the file a path names, links followed.
+  // Owner, mode, link count, inode and times of the file a path names, links followed.
   std::optional<FileInfo> Info(const std::string& path) const;
   std::optional<std::string> LinkTarget(const std::string& path) const;
+  std::map<std::string, std::string> Attributes(const std::string& path) const;
   // True when both paths name the same file (links followed).
   bool SameFile(const std::string& a, const std::string& b) const;
   // Every name, files and symbolic links alike, sorted.
@@ -89,19 +106,26 @@ class FakeDisk : public Disk {
 
   // --- Disk
   int OpenRead(const std::string& path, int* fd) override;
-  int OpenWrite(const std::string& path, bool truncate, int* fd) override;
-  int CreateTemp(const std::string& near, int* fd, std::string* name) override;
+  int OpenFolder(int at, const std::string& path, int* fd) override;
+  int StatAt(int folder, const std::string& name, FileInfo* info) override;
+  int ReadLinkAt(int folder, const std::string& name, std::string* target) override;
+  int OpenReadAt(int folder, const std::string& name, int* fd) override;
+  int MayWriteAt(int folder, const std::string& name) override;
+  int CreateTempAt(int folder, const std::string& near, int* fd, std::string* name) override;
+  int RenameAt(int folder, const std::string& from, const std::string& to) override;
+  int UnlinkAt(int folder, const std::string& name) override;
   int Read(int fd, char* buffer, std::size_t cap, std::size_t* got) override;
+  int ReadAt(int fd, off_t offset, char* buffer, std::size_t cap, std::size_t* got) override;
   int Write(int fd, const char* bytes, std::size_t n) override;
   int Sync(int fd) override;
+  int SyncFileSystem(int fd) override;
   int Close(int fd) override;
   int Stat(int fd, FileInfo* info) override;
   int IsWritableRegular(int fd, bool* answer) override;
   int CopyOwnerAndMode(int fd, const FileInfo& like) override;
-  int Resolve(const std::string& path, std::string* target) override;
-  int Rename(const std::string& from, const std::string& to) override;
-  int Unlink(const std::string& path) override;
-  int SyncFolderOf(const std::string& path) override;
+  int ListAttributes(int fd, std::vector<std::string>* names) override;
+  int GetAttribute(int fd, const std::string& name, std::string* value) override;
+  int SetAttribute(int fd, const std::string& name, const std::string& value) override;
   int FreeSpace(const std::string& path, double* bytes) override;
 
  private:
@@ -110,9 +134,12 @@ class FakeDisk : public Disk {
     mode_t mode = 0;
     uid_t uid = kUid;
     gid_t gid = kGid;
+    ino_t ino = 0;
+    long changes = 0;  // stands for both times
+    std::map<std::string, std::string> attributes;
   };
   struct OpenFile {
-    std::shared_ptr<Inode> inode;
+    std::shared_ptr<Inode> inode;  // none for a folder
     std::string path;
     bool reads = false;
     bool writes = false;
@@ -122,18 +149,24 @@ class FakeDisk : public Disk {
     DiskOp op;
     int nth;
     int err;
+    std::function<void()> action;
   };
 
-  // Logs the call and returns the error injected into it, or 0.
-  int Enter(DiskOp op, const std::string& path, bool truncate = false);
+  std::shared_ptr<Inode> NewInode(mode_t mode);
+  // Logs the call, runs its action and returns the error injected into it, or 0.
+  int Enter(DiskOp op, const std::string& path);
   int Leave(int result);
   int Follow(const std::string& path, std::string* target) const;
   std::shared_ptr<Inode> Find(const std::string& path) const;
   OpenFile* Descriptor(int fd);
   std::string PathOf(int fd) const;
+  // The path of `name` in the folder open as `folder`.
+  std::string At(int folder, const std::string& name) const;
   int NewDescriptor(OpenFile file);
   nlink_t LinksTo(const Inode* inode) const;
   bool Exists(const std::string& path) const;
+  bool IsFolder(const std::string& path) const;
+  void InfoOf(const Inode& inode, FileInfo* info) const;
 
   std::mutex mutex_;  // the Disk calls may come from two threads
   std::map<std::string, std::shared_ptr<Inode>> files_;
@@ -141,8 +174,9 @@ class FakeDisk : public Disk {
   std::map<int, OpenFile> fds_;
   int next_fd_ = 3;
   int temp_serial_ = 0;
+  ino_t next_ino_ = 1;
   std::vector<Rule> rules_;
-  std::map<DiskOp, int> counts_;
+  std::array<int, static_cast<std::size_t>(DiskOp::kOpenWrite) + 1> counts_{};
   std::vector<DiskCall> calls_;
   std::size_t read_chunk_ = static_cast<std::size_t>(-1);
   double free_space_ = 1e9;

@@ -147,7 +147,7 @@ struct FakeOutput {
   explicit FakeOutput(bool background, int failing_write = 0) {
     disk.AddFile("o", "");
     if (failing_write > 0) disk.FailCall(DiskOp::kWrite, failing_write, ENOSPC);
-    disk.OpenWrite("o", false, &fd);
+    disk.OpenWrite("o", &fd);
     out.emplace(disk, fd);
     if (background) out->WriteInBackground();
   }
