@@ -1,7 +1,14 @@
 // -w end to end with the real program and file system.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
 
 #include <algorithm>
 #include <filesystem>
@@ -166,6 +173,213 @@ TEST(OverwriteLargeTest, RewrittenAsStandardOutputShowsAndBrokenOneLeftAlone) {
   ASSERT_EQ(::stat(big.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0604u);
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"big.htm", "broken.htm"}));
+}
+
+}  // namespace
+}  // namespace lowtags
+
+namespace lowtags {
+namespace {
+
+using testing::ProgramRun;
+using testing::ReadFile;
+using testing::RunProgram;
+using testing::TempDir;
+
+struct stat StatOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return st;
+}
+
+bool HasTempFile(const std::string& folder) {
+  const auto names = Names(folder);
+  return std::any_of(names.begin(), names.end(),
+                     [](const std::string& n) { return n.find(".lowtags-") != n.npos; });
+}
+
+// Runs `script` with /bin/sh in `cwd`, "$0" being the program; standard output captured.
+ProgramRun RunShell(const std::string& script, const std::string& cwd) {
+  TempDir capture;
+  const std::string out_path = capture.path() + "/out";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(125);
+    ::dup2(out, 1);
+    ::execl("/bin/sh", "sh", "-c", script.c_str(), LOWTAGS_BINARY, static_cast<char*>(nullptr));
+    ::_exit(126);
+  }
+  int wait_status = 0;
+  ::waitpid(pid, &wait_status, 0);
+  ProgramRun run;
+  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+  run.out = ReadFile(out_path);
+  return run;
+}
+
+const std::string kPageText = "<HTML>\r\n<P ALIGN=\"Left\">text</P>\r\n";
+const std::string kConverted = "<html>\r\n<p align=\"Left\">text</p>\r\n";
+
+// The write past `ulimit -f` fails instead of killing the program, and neither name of a
+// hard-linked page loses a byte.
+TEST(OverwriteLimitTest, HardLinkedPageOverTheFileSizeLimit) {
+  TempDir dir;
+  std::string page;
+  while (page.size() < 6700) page += kPageText;
+  const std::string first = dir.Write("one.htm", page);
+  ASSERT_EQ(::link(first.c_str(), (dir.path() + "/two.htm").c_str()), 0);
+  const ProgramRun run = RunShell("ulimit -f 4 && exec \"$0\" -w one.htm", dir.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "one.htm: failed to rewrite\r\n");
+  EXPECT_EQ(ReadFile(first), page);
+  EXPECT_EQ(StatOf(first).st_nlink, 2u);
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"one.htm", "two.htm"}));
+}
+
+TEST(OverwriteNameTest, LongNameAndSecondRunThatChangesNothing) {
+  TempDir dir;
+  const std::string long_name = std::string(246, 'n') + ".htm";  // 250 bytes
+  const std::vector<std::string> names = {long_name, "a.htm", "b.htm"};
+  for (const std::string& name : names) dir.Write(name, kPageText);
+  std::vector<std::string> args = {"-w"};
+  args.insert(args.end(), names.begin(), names.end());
+  ASSERT_EQ(RunProgram(args, dir.path()).status, 0);
+  std::vector<struct stat> after_first;
+  for (const std::string& name : names) {
+    EXPECT_EQ(ReadFile(dir.path() + "/" + name), kConverted) << name.size();
+    after_first.push_back(StatOf(dir.path() + "/" + name));
+  }
+  const ProgramRun second = RunProgram(args, dir.path());
+  EXPECT_EQ(second.status, 0);
+  EXPECT_EQ(second.out, "");
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const struct stat st = StatOf(dir.path() + "/" + names[i]);
+    EXPECT_EQ(st.st_ino, after_first[i].st_ino);
+    EXPECT_EQ(st.st_mtim.tv_sec, after_first[i].st_mtim.tv_sec);
+    EXPECT_EQ(st.st_mtim.tv_nsec, after_first[i].st_mtim.tv_nsec);
+  }
+  EXPECT_EQ(Names(dir.path()).size(), names.size());
+}
+
+// A folder path longer than PATH_MAX: made, read and removed one name at a time.
+TEST(OverwriteNameTest, FolderPathOverPathMax) {
+  TempDir dir;
+  const std::string part(200, 'd');
+  std::vector<int> folders = {::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY)};
+  std::string path;
+  while (path.size() <= 4200) {
+    ASSERT_EQ(::mkdirat(folders.back(), part.c_str(), 0755), 0);
+    folders.push_back(::openat(folders.back(), part.c_str(), O_RDONLY | O_DIRECTORY));
+    ASSERT_GE(folders.back(), 0);
+    path += part + "/";
+  }
+  const int out = ::openat(folders.back(), "page.htm", O_WRONLY | O_CREAT, 0644);
+  ASSERT_EQ(::write(out, kPageText.data(), kPageText.size()),
+            static_cast<ssize_t>(kPageText.size()));
+  ::close(out);
+  const ProgramRun run = RunProgram({"-w", path + "page.htm"}, dir.path());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  const int in = ::openat(folders.back(), "page.htm", O_RDONLY);
+  std::string text(100, '\0');
+  text.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::read(in, text.data(), text.size()))));
+  ::close(in);
+  EXPECT_EQ(text, kConverted);
+  EXPECT_EQ(::unlinkat(folders.back(), "page.htm", 0), 0);  // nothing else is left there
+  for (std::size_t i = folders.size() - 1; i > 0; --i) {
+    ::close(folders[i]);
+    ::unlinkat(folders[i - 1], part.c_str(), AT_REMOVEDIR);
+  }
+  ::close(folders[0]);
+}
+
+// An access list as the kernel stores it: the owner may read and write, user 65534 may read,
+// nobody else anything.
+std::string AccessList() {
+  std::string acl;
+  const auto put = [&acl](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) acl += static_cast<char>(value >> (8 * i) & 0xFF);
+  };
+  put(2, 4);  // version
+  const std::uint32_t none = 0xFFFFFFFF;
+  const std::uint32_t entries[][3] = {
+      {0x01, 6, none}, {0x02, 4, 65534}, {0x04, 0, none}, {0x10, 4, none}, {0x20, 0, none}};
+  for (const auto& e : entries) {
+    put(e[0], 2);
+    put(e[1], 2);
+    put(e[2], 4);
+  }
+  return acl;
+}
+
+TEST(OverwriteAttributeTest, UserAttributeAndAccessListAreKept) {
+  TempDir dir;
+  const std::string page = dir.Write("page.htm", kPageText);
+  const std::string acl = AccessList();
+  if (::setxattr(page.c_str(), "user.origin", "mirror", 6, 0) != 0 ||
+      ::setxattr(page.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0) {
+    GTEST_SKIP() << "no user attributes or access lists here";
+  }
+  const mode_t mode = StatOf(page).st_mode;
+  ASSERT_EQ(RunProgram({"-w", "page.htm"}, dir.path()).status, 0);
+  EXPECT_EQ(ReadFile(page), kConverted);
+  char value[256];
+  const ssize_t n = ::getxattr(page.c_str(), "user.origin", value, sizeof value);
+  EXPECT_EQ(std::string(value, static_cast<std::size_t>(std::max<ssize_t>(n, 0))), "mirror");
+  const ssize_t m = ::getxattr(page.c_str(), "system.posix_acl_access", value, sizeof value);
+  EXPECT_EQ(std::string(value, static_cast<std::size_t>(std::max<ssize_t>(m, 0))), acl);
+  EXPECT_EQ(StatOf(page).st_mode, mode);
+}
+
+struct SignalCase {
+  int sig;
+  bool large;  // one large file, or many small ones
+};
+
+// The program is killed once a temporary file shows: it dies by the signal, leaves no temporary
+// file, and every file is all old or all new.
+TEST(OverwriteSignalTest, SignalRemovesTemporaryFiles) {
+  const std::vector<SignalCase> cases = {{SIGTERM, true}, {SIGINT, true},  {SIGHUP, true},
+                                         {SIGTERM, false}, {SIGINT, false}, {SIGHUP, false}};
+  for (const SignalCase& c : cases) {
+    SCOPED_TRACE(std::string(strsignal(c.sig)) + (c.large ? ", large file" : ", small files"));
+    TempDir dir;
+    const std::string text = c.large ? testing::Repeat(kPageText, 1'500'000) : kPageText;
+    const std::string converted = c.large ? testing::Repeat(kConverted, 1'500'000) : kConverted;
+    std::vector<std::string> args = {LOWTAGS_BINARY, "-w"};
+    for (int i = 0; i < (c.large ? 1 : 1000); ++i) {
+      args.push_back(std::to_string(i) + ".htm");
+      dir.Write(args.back(), text);
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      if (::chdir(dir.path().c_str()) != 0) ::_exit(125);
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(LOWTAGS_BINARY, argv.data());
+      ::_exit(126);
+    }
+    bool seen = false;
+    int wait_status = 0;
+    for (int i = 0; i < 20000 && !seen; ++i) {
+      if (::waitpid(pid, &wait_status, WNOHANG) == pid) break;
+      seen = HasTempFile(dir.path());
+      if (!seen) ::usleep(200);
+    }
+    if (seen) {
+      ::kill(pid, c.sig);
+      ::waitpid(pid, &wait_status, 0);
+    }
+    if (!seen) GTEST_SKIP() << "the run ended before a temporary file was seen";
+    EXPECT_TRUE(WIFSIGNALED(wait_status) && WTERMSIG(wait_status) == c.sig);
+    EXPECT_FALSE(HasTempFile(dir.path()));
+    for (std::size_t i = 2; i < args.size(); ++i) {
+      const std::string now = ReadFile(dir.path() + "/" + args[i]);
+      EXPECT_TRUE(now == text || now == converted) << args[i];
+    }
+  }
 }
 
 }  // namespace
