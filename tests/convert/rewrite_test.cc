@@ -63,9 +63,9 @@ TEST(RewriteTest, FailureLeavesTheFileAsItWas) {
       {"rename fails", DiskOp::kRename, 1, EXDEV, 1, kFailed},
       {"no temporary file allowed", DiskOp::kCreateTemp, 1, EACCES, 1, kCannot},
       {"file may not be written", DiskOp::kMayWriteAt, 1, EROFS, 1, kCannot},
-      {"folder cannot be opened", DiskOp::kOpenFolder, 1, EACCES, 0, kNotFound},
-      {"name cannot be examined", DiskOp::kStatAt, 1, EIO, 0, kNotFound},
-      {"file cannot be opened", DiskOp::kOpenReadAt, 1, EACCES, 0, kNotFound},
+      {"folder cannot be opened", DiskOp::kOpenFolder, 1, EACCES, 2, kNotFound},
+      {"name cannot be examined", DiskOp::kStatAt, 1, EIO, 2, kNotFound},
+      {"file cannot be opened", DiskOp::kOpenReadAt, 1, EACCES, 2, kNotFound},
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -188,7 +188,7 @@ TEST(RewriteTest, LinkLoopAndSpecialFiles) {
   const ProgramRun run = RunOnDisk(
       disk, {"-w", "/site/a.htm", "/site/fifo.htm", "/site/dev.htm", "/site/to-fifo.htm",
              kPage.c_str()});
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out,
             "/site/a.htm: not found\r\n/site/fifo.htm: not a regular file\r\n"
             "/site/dev.htm: not a regular file\r\n/site/to-fifo.htm: not a regular file\r\n");
@@ -224,7 +224,7 @@ TEST(RewriteTest, FileChangedWhileConvertingIsLeftAsItIsNow) {
     disk.AddFile("/site/next.htm", kOld);
     disk.OnCall(DiskOp::kRead, 1, [&disk, act = act] { act(disk); });
     const ProgramRun run = RunOnDisk(disk, {"-w", kPage.c_str(), "/site/next.htm"});
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, "/site/page.htm: changed while converting\r\n");
     EXPECT_EQ(disk.Contents("/site/secret.htm"), "secret\r\n");
     EXPECT_NE(disk.Contents(kPage), kNew);
