@@ -203,7 +203,12 @@ class Replacement::SameText {
  public:
   static constexpr std::size_t kWindow = std::size_t{64} * 1024;
 
-  SameText(Disk& disk, int fd) : disk_(disk), fd_(fd), window_(kWindow) {}
+  // A small file gets a window of its own size: a fresh large one for each of many small files
+  // would cost more than reading them.
+  SameText(Disk& disk, int fd, off_t size)
+      : disk_(disk),
+        fd_(fd),
+        window_(static_cast<std::size_t>(std::clamp<off_t>(size + 1, 1, kWindow))) {}
 
   // True when the file goes on with this text; after false the position is meaningless.
   bool Take(std::string_view text) {
@@ -251,7 +256,7 @@ class Replacement::SameText {
 };
 
 Replacement::Replacement(Disk& disk, const Source& source)
-    : disk_(disk), source_(source), same_(std::make_unique<SameText>(disk, source.fd)) {
+    : disk_(disk), source_(source), same_(std::make_unique<SameText>(disk, source.fd, source.info.size)) {
   name_init(store_);
 }
 
@@ -339,7 +344,8 @@ ReplaceStatus Replacement::Finish(std::optional<Pending>* pending) {
         temp_.reset();
         return err == -1 ? ReplaceStatus::kCannotOpen : ReplaceStatus::kFailed;
       }
-      TextWriter out(disk_, temp_->fd());
+      // Room for every newline of the kept text as CR LF: one write for a small file.
+      TextWriter out(disk_, temp_->fd(), std::min(TextWriter::kBlock, 2 * stored_ + 64));
       PutEntries(out, store_);
       if (out.Flush() != 0) return ReplaceStatus::kFailed;
     } else if (text_->Flush() != 0) {

@@ -1,10 +1,12 @@
 #include "support/text_writer.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace lowtags {
 
-TextWriter::TextWriter(Disk& disk, int fd) : disk_(disk), fd_(fd), buffer_(kBlock) {}
+TextWriter::TextWriter(Disk& disk, int fd, std::size_t block)
+    : disk_(disk), fd_(fd), buffer_(std::max<std::size_t>(block, 2)) {}
 
 void TextWriter::Write(std::string_view bytes) {
   // Half a block at a time: room for twice its bytes covers a text made only of newlines.

@@ -16,7 +16,8 @@ class TextWriter : public ByteSink {
  public:
   static constexpr std::size_t kBlock = 256 * 1024;
 
-  TextWriter(Disk& disk, int fd);
+  // `block` bytes are buffered at most: less for a text known to be short.
+  TextWriter(Disk& disk, int fd, std::size_t block = kBlock);
   TextWriter(const TextWriter&) = delete;
   TextWriter& operator=(const TextWriter&) = delete;
 
