@@ -119,11 +119,18 @@ void Source::Reset() {
   folder.reset();
 }
 
-OpenStatus OpenSource(Disk& disk, const std::string& path, Source* source) {
+OpenStatus OpenSource(Disk& disk, const std::string& path, Source* source, LastFolder* last) {
   std::shared_ptr<const Folder> folder;
   std::string name;
-  if (OpenIn(disk, kWorkingFolder, path, &folder, &name) != OpenStatus::kOpen) {
+  const SplitPath split = Split(path);
+  if (last != nullptr && last->folder && last->path == split.folder && !split.name.empty()) {
+    folder = last->folder;
+    name = split.name;
+  } else if (OpenIn(disk, kWorkingFolder, path, &folder, &name) != OpenStatus::kOpen) {
     return OpenStatus::kNotFound;
+  } else if (last != nullptr) {
+    last->path = split.folder;
+    last->folder = folder;
   }
   for (int links = 0; links <= kMaxLinks; ++links) {
     FileInfo info;

@@ -49,9 +49,17 @@ struct Source {
 
 enum class OpenStatus { kOpen, kNotFound, kNotRegular };
 
+// The folder of the last name given, kept for the next name in the same folder: a site's pages
+// share few folders, and opening one costs two calls.
+struct LastFolder {
+  std::string path;  // the folder part of the name as typed
+  std::shared_ptr<const Folder> folder;
+};
+
 // Follows symbolic links, once, to the file that `path` names, working from folder descriptors so
 // that no path is ever built: any depth works. A FIFO, device or socket is not opened.
-OpenStatus OpenSource(Disk& disk, const std::string& path, Source* source);
+OpenStatus OpenSource(Disk& disk, const std::string& path, Source* source,
+                      LastFolder* last = nullptr);
 
 // A file's complete new text in a temporary file beside it, waiting to take its name. The
 // temporary file goes with the Pending unless Rename is called.
@@ -67,6 +75,7 @@ class Pending {
   int Create();
   int fd() const { return fd_; }
   const Folder& folder() const { return *folder_; }
+  const std::shared_ptr<const Folder>& shared_folder() const { return folder_; }
   const FileInfo& read() const { return read_; }
   // Syncs the temporary file's data (when not synced with its whole file system) and closes it.
   int SyncAndClose(bool synced);

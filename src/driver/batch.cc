@@ -1,89 +1,198 @@
 #include "driver/batch.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
+#include <exception>
 #include <new>
-#include <set>
+#include <system_error>
 #include <utility>
 
 #include "support/message.h"
+#include "support/temp_files.h"
 
 namespace lowtags {
 
+// Temporary files exist for the batch being put in place and the one being filled at once.
+static_assert(2 * Batch::kMaxFiles + 2 <= TempFiles::kSlots);
+
+namespace {
+
+bool Same(const FileInfo& read, const FileInfo& file) {
+  return read.dev == file.dev && read.ino == file.ino;
+}
+
+}  // namespace
+
+Batch::~Batch() {
+  if (flight_ && flight_->thread.joinable()) flight_->thread.join();
+}
+
 bool Batch::Holds(const FileInfo& file) const {
   for (const Entry& entry : entries_) {
-    const FileInfo& read = entry.pending.read();
-    if (read.dev == file.dev && read.ino == file.ino) return true;
+    if (Same(entry.pending.read(), file)) return true;
   }
-  return false;
+  if (!flight_) return false;
+  const std::pair<dev_t, ino_t> id{file.dev, file.ino};
+  return std::find(flight_->files.begin(), flight_->files.end(), id) != flight_->files.end();
 }
 
 bool Batch::Add(Pending pending, const std::string& path) {
   bytes_ += pending.read().size;
   entries_.push_back({std::move(pending), path, held_.text.size()});
   if (entries_.size() < kMaxFiles && bytes_ < kMaxBytes) return true;
-  return Commit();
+  if (!Settle()) {
+    Drop();
+    SyncRenames();
+    return false;
+  }
+  Launch(false);
+  return true;
 }
 
 bool Batch::Commit() {
-  const std::size_t trusted = SyncAll();
-  std::vector<const Folder*> renamed;
-  renamed.reserve(entries_.size());  // nothing to allocate once files are renamed
-  std::size_t shown = 0;
-  bool ok = true;
-  for (std::size_t i = 0; i < entries_.size() && ok; ++i) {
-    Entry& entry = entries_[i];
-    Show(&shown, entry.messages_end);
-    const int err = i < trusted ? entry.pending.Rename() : EIO;
-    if (err == 0) {
-      renamed.push_back(&entry.pending.folder());
-    } else if (err == ESTALE) {
-      errmsg(out_, "%s: changed while converting\n", {entry.path});
-      ++changed_;
-    } else {
-      errmsg(out_, "%s: failed to rewrite\n", {entry.path});
-      ok = false;
-    }
+  bool ok = Settle();
+  if (ok) {
+    Launch(true);
+    ok = Settle();
   }
-  SyncFolders(renamed);
-  if (ok) Show(&shown, held_.text.size());
-  entries_.clear();  // the temporary files not renamed go with them
-  held_.text.clear();
-  bytes_ = 0;
+  Drop();
+  SyncRenames();
   return ok;
 }
 
-std::size_t Batch::SyncAll() {
-  const bool own_syncs = entries_.size() <= kOwnSyncs;
-  for (std::size_t i = 0; i < entries_.size(); ++i) {
-    if (entries_[i].pending.SyncAndClose(!own_syncs) != 0) return i;
+void Batch::SyncRenames() {
+  for (const auto& [dev, folder] : unsynced_) (void)disk_.SyncFileSystem(folder->fd());
+  unsynced_.clear();
+}
+
+void Batch::Drop() {
+  entries_.clear();  // the temporary files go with them
+  held_.text.clear();
+  bytes_ = 0;
+}
+
+void Batch::Launch(bool here) {
+  auto flight = std::make_unique<Flight>();
+  flight->results.assign(entries_.size(), -1);
+  flight->renamed.reserve(entries_.size());
+  for (const Entry& entry : entries_) {
+    flight->files.emplace_back(entry.pending.read().dev, entry.pending.read().ino);
   }
-  if (own_syncs) return entries_.size();
-  // One sync of each file system holding a temporary file; the first file there is the first
-  // that cannot be trusted when it fails.
-  std::set<dev_t> synced;
-  for (std::size_t i = 0; i < entries_.size(); ++i) {
-    const dev_t dev = entries_[i].pending.read().dev;
-    if (!synced.insert(dev).second) continue;
-    if (disk_.SyncFileSystem(entries_[i].pending.folder().fd()) != 0) {
-      std::size_t first = 0;
-      while (entries_[first].pending.read().dev != dev) ++first;
-      return first;
+  flight->entries = std::move(entries_);
+  flight->messages = std::move(held_.text);
+  entries_.clear();
+  held_.text.clear();
+  bytes_ = 0;
+  Flight& f = *flight;
+  flight_ = std::move(flight);
+  if (!here && !f.entries.empty()) {
+    try {
+      f.thread = std::thread([this, &f] { Apply(f); });
+      return;
+    } catch (const std::system_error&) {  // no thread to be had: the work is done here
     }
   }
-  return entries_.size();
+  Apply(f);
+}
+
+bool Batch::Settle() {
+  if (!flight_) return true;
+  Flight& f = *flight_;
+  if (f.thread.joinable()) f.thread.join();
+  std::size_t shown = 0;
+  const auto show = [&](std::size_t end) {
+    if (end > shown) out_.Write(std::string_view(f.messages).substr(shown, end - shown));
+    shown = end;
+  };
+  bool ok = true;
+  for (std::size_t i = 0; i < f.entries.size() && ok; ++i) {
+    show(f.entries[i].messages_end);
+    if (f.results[i] == ESTALE) {
+      errmsg(out_, "%s: changed while converting\n", {f.entries[i].path});
+      ++changed_;
+    } else if (f.results[i] != 0) {
+      errmsg(out_, "%s: failed to rewrite\n", {f.entries[i].path});
+      ok = false;
+    }
+  }
+  if (ok) show(f.messages.size());
+  flight_.reset();  // the temporary files not renamed go with it
+  return ok;
+}
+
+// Runs on the second thread: it allocates nothing, and reports through the flight alone.
+void Batch::Apply(Flight& f) {
+  std::size_t i = 0;
+  const bool own_syncs = f.entries.size() <= kOwnSyncs;
+  try {
+    const std::size_t trusted = SyncAll(f.entries);
+    for (; i < f.entries.size(); ++i) {
+      const int err = i < trusted ? f.entries[i].pending.Rename() : EIO;
+      f.results[i] = err;
+      if (err == 0) f.renamed.push_back(&f.entries[i].pending.folder());
+      if (err != 0 && err != ESTALE) break;
+    }
+  } catch (const std::exception&) {  // a disk that allocates (the tests' fake) ran out
+    if (i < f.results.size()) f.results[i] = ENOMEM;
+  }
+  if (own_syncs || !AwaitSync(f)) SyncFolders(f.renamed);
+}
+
+// The renames of a batch synced with syncfs wait for the next one; false when they cannot be
+// noted, and their folders must be synced now.
+bool Batch::AwaitSync(const Flight& f) {
+  try {
+    for (const Entry& entry : f.entries) {
+      const dev_t dev = entry.pending.read().dev;
+      const auto on_dev = [dev](const auto& noted) { return noted.first == dev; };
+      if (std::none_of(unsynced_.begin(), unsynced_.end(), on_dev)) {
+        unsynced_.emplace_back(dev, entry.pending.shared_folder());
+      }
+    }
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+std::size_t Batch::SyncAll(std::vector<Entry>& entries) {
+  const bool own_syncs = entries.size() <= kOwnSyncs;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].pending.SyncAndClose(!own_syncs) != 0) return i;
+  }
+  if (own_syncs) return entries.size();
+  // One sync of each file system holding a temporary file; the first file there is the first
+  // that cannot be trusted when it fails.
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const auto same_device = [&](const Entry& e) {
+      return e.pending.read().dev == entries[i].pending.read().dev;
+    };
+    const auto first = std::find_if(entries.begin(), entries.end(), same_device);
+    if (first != entries.begin() + static_cast<std::ptrdiff_t>(i)) continue;
+    if (disk_.SyncFileSystem(entries[i].pending.folder().fd()) != 0) return i;
+  }
+  // Those syncs made the renames of earlier batches durable too, where they share a device.
+  std::erase_if(unsynced_, [&](const auto& noted) {
+    return std::any_of(entries.begin(), entries.end(),
+                       [&](const Entry& e) { return e.pending.read().dev == noted.first; });
+  });
+  return entries.size();
 }
 
 // The renames are done by now: a folder that will not sync is no reason to report the files as
-// not replaced, and they are not.
+// not replaced, and they are not. A folder is synced once however many of its files were renamed.
 void Batch::SyncFolders(const std::vector<const Folder*>& folders) {
-  // Folders already synced, by device and inode; a folder not told apart is synced again.
   std::vector<std::pair<dev_t, ino_t>> synced;
   try {
     synced.reserve(folders.size());
   } catch (const std::bad_alloc&) {
   }
-  for (const Folder* folder : folders) {
+  for (std::size_t i = 0; i < folders.size(); ++i) {
+    const Folder* folder = folders[i];
+    if (std::find(folders.begin(), folders.begin() + static_cast<std::ptrdiff_t>(i), folder) !=
+        folders.begin() + static_cast<std::ptrdiff_t>(i)) {
+      continue;  // the same descriptor, synced already
+    }
     FileInfo info;
     if (disk_.Stat(folder->fd(), &info) == 0) {
       const std::pair<dev_t, ino_t> id{info.dev, info.ino};
@@ -92,11 +201,6 @@ void Batch::SyncFolders(const std::vector<const Folder*>& folders) {
     }
     (void)disk_.Sync(folder->fd());
   }
-}
-
-void Batch::Show(std::size_t* shown, std::size_t end) {
-  if (end > *shown) out_.Write(std::string_view(held_.text).substr(*shown, end - *shown));
-  *shown = end;
 }
 
 }  // namespace lowtags

@@ -1,11 +1,16 @@
 // Replacements that share one durable point: the temporary files of a batch of files are synced
-// together, renamed in command-line order, and each folder is synced once. The messages of the
-// files wait with them, so that they come out in command-line order, exactly as if each file
-// had been put in place on its own.
+// together (one syncfs) and renamed in command-line order; the renames become durable with the
+// next batch's syncfs, or with one more when the run ends. A full batch is put in
+// place on a second thread while the next one is converted; the messages of the files wait, so
+// that they come out in command-line order, exactly as if each file had been put in place on its
+// own.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "convert/rewrite.h"
@@ -16,25 +21,31 @@ namespace lowtags {
 
 class Batch {
  public:
-  static constexpr std::size_t kMaxFiles = 64;
+  static constexpr std::size_t kMaxFiles = 256;
   static constexpr off_t kMaxBytes = off_t{64} << 20;
   // Up to this many files, each temporary file is synced on its own rather than the whole
   // file system with them.
   static constexpr std::size_t kOwnSyncs = 2;
 
   Batch(Disk& disk, ByteSink& out) : disk_(disk), out_(out) {}
+  Batch(const Batch&) = delete;
+  Batch& operator=(const Batch&) = delete;
+  // Waits for a batch being put in place; the files of a batch not committed are left alone.
+  ~Batch();
 
   // Where the files' messages go while files wait.
   ByteSink& messages() { return held_; }
   // True when the file (as read) waits to be replaced.
   bool Holds(const FileInfo& file) const;
-  // Adds the new text of the file named `path`; commits when the batch is full. False when a
-  // file could not be put in place: the program must stop with status 1.
+  // Adds the new text of the file named `path`; a full batch starts being put in place. False
+  // when a file could not be put in place: the program must stop with status 1.
   bool Add(Pending pending, const std::string& path);
   // Puts every waiting file in place and passes the messages on. False as for Add: the files
   // before the failed one are in place, it and every later one are left as they were, and the
   // messages of the later ones are dropped.
   bool Commit();
+  // The folder of the last file opened, kept for the next one.
+  LastFolder& last_folder() { return last_folder_; }
   // Files left alone because they changed while converting, so far.
   int changed_files() const { return changed_; }
 
@@ -49,17 +60,40 @@ class Batch {
     void Write(std::string_view bytes) override { text.append(bytes); }
     std::string text;
   };
+  // A batch on its way into place, with everything it needs made beforehand.
+  struct Flight {
+    std::vector<Entry> entries;
+    std::string messages;
+    std::vector<int> results;               // per file: 0, ESTALE (changed), another errno
+    std::vector<std::pair<dev_t, ino_t>> files;  // as read
+    std::vector<const Folder*> renamed;
+    std::thread thread;
+  };
 
+  // Hands the waiting files to a flight; on a second thread unless `here`.
+  void Launch(bool here);
+  // Waits for the flight and passes its messages on; false after a failed file.
+  bool Settle();
+  // Syncs, checks and renames the files of a flight, stopping at the first that fails.
+  void Apply(Flight& flight);
   // Syncs the temporary files; the index of the first one that cannot be trusted, or size().
-  std::size_t SyncAll();
+  std::size_t SyncAll(std::vector<Entry>& entries);
   void SyncFolders(const std::vector<const Folder*>& folders);
-  void Show(std::size_t* shown, std::size_t end);
+  bool AwaitSync(const Flight& f);
+  // Makes the renames not yet synced durable: one syncfs per file system.
+  void SyncRenames();
+  void Drop();
 
   Disk& disk_;
   ByteSink& out_;
   Held held_;
   std::vector<Entry> entries_;
   off_t bytes_ = 0;
+  std::unique_ptr<Flight> flight_;
+  LastFolder last_folder_;
+  // A folder on each file system with renames not yet synced. Only the thread that runs a flight
+  // touches it, and the main thread when none runs.
+  std::vector<std::pair<dev_t, std::shared_ptr<const Folder>>> unsynced_;
   int changed_ = 0;
 };
 

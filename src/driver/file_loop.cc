@@ -65,7 +65,7 @@ FileOutcome ConvertFile(const std::string& name, Disk& disk, ByteSink& out) {
 FileOutcome OpenToRewrite(const std::string& name, Disk& disk, Batch& batch, Source* source) {
   ByteSink& out = batch.messages();
   for (;;) {
-    switch (OpenSource(disk, name, source)) {
+    switch (OpenSource(disk, name, source, &batch.last_folder())) {
       case OpenStatus::kOpen:
         break;
       case OpenStatus::kNotFound:

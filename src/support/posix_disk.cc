@@ -220,12 +220,16 @@ int PosixDisk::CopyOwnerAndMode(int fd, const FileInfo& like) {
 
 int PosixDisk::ListAttributes(int fd, std::vector<std::string>* names) {
   names->clear();
+  std::vector<char> list(1024);  // most files have few attributes, or none: one call
   for (;;) {
-    const ssize_t size = ::flistxattr(fd, nullptr, 0);
-    if (size < 0) return errno == ENOTSUP ? 0 : errno;
-    std::vector<char> list(static_cast<std::size_t>(size));
     const ssize_t got = ::flistxattr(fd, list.data(), list.size());
-    if (got < 0 && errno == ERANGE) continue;  // one was added meanwhile
+    if (got < 0 && errno == ENOTSUP) return 0;
+    if (got < 0 && errno == ERANGE) {
+      const ssize_t size = ::flistxattr(fd, nullptr, 0);
+      if (size < 0) return errno;
+      list.resize(static_cast<std::size_t>(size) + 1);
+      continue;  // one may be added meanwhile: asked again
+    }
     if (got < 0) return errno;
     for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
       const std::string name(list.data() + at);

@@ -35,7 +35,7 @@ extern "C" void RemoveTempsAndDie(int sig) {
 bool TempFiles::Add(int folder, const std::string& name) {
   if (name.size() >= NAME_MAX + 1) return false;
   for (Slot& slot : slots_) {
-    if (slot.used.load(std::memory_order_relaxed)) continue;
+    if (slot.used.load(std::memory_order_acquire)) continue;
     slot.folder = folder;
     std::memcpy(slot.name.data(), name.c_str(), name.size() + 1);
     slot.used.store(true, std::memory_order_release);
@@ -46,7 +46,7 @@ bool TempFiles::Add(int folder, const std::string& name) {
 
 void TempFiles::Remove(int folder, const std::string& name) {
   for (Slot& slot : slots_) {
-    if (slot.used.load(std::memory_order_relaxed) && slot.folder == folder &&
+    if (slot.used.load(std::memory_order_acquire) && slot.folder == folder &&
         name == slot.name.data()) {
       slot.used.store(false, std::memory_order_release);
       return;

@@ -12,8 +12,8 @@ namespace lowtags {
 
 class TempFiles {
  public:
-  // More than a batch of files ever holds at once.
-  static constexpr std::size_t kSlots = 256;
+  // More than two batches of files (one put in place, one filled) ever hold at once.
+  static constexpr std::size_t kSlots = 520;
 
   // Lists a name before the file is made, so that no moment exists when it is there unlisted.
   // False when the table is full or the name too long.

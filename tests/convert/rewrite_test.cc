@@ -49,7 +49,7 @@ struct FailureCase {
 };
 
 // Whatever fails, the file is as it was, no temporary file is left, and nothing stays open.
-TEST(RewriteTest, FailureLeavesTheFileAsItWas) {
+TEST(OverwriteFakeDiskTest, FailureLeavesTheFileAsItWas) {
   const char* const kFailed = "/site/page.htm: failed to rewrite\r\n";
   const char* const kCannot = "/site/page.htm: cannot open to write\r\n";
   const char* const kNotFound = "/site/page.htm: not found\r\n";
@@ -82,7 +82,7 @@ TEST(RewriteTest, FailureLeavesTheFileAsItWas) {
   }
 }
 
-TEST(RewriteTest, KeepsOwnerModeAndAttributesAndSyncsBeforeTheRename) {
+TEST(OverwriteFakeDiskTest, KeepsOwnerModeAndAttributesAndSyncsBeforeTheRename) {
   FakeDisk disk;
   disk.AddFile(kPage, kOld, 0640, 501, 20);
   disk.SetAttributeOf(kPage, "user.origin", "mirror");
@@ -110,7 +110,7 @@ struct AttributeCase {
 
 // Access must never widen: an access list or a user's attribute that cannot be copied keeps the
 // file; a security label the system sets itself does not.
-TEST(RewriteTest, AttributesThatCannotBeCopied) {
+TEST(OverwriteFakeDiskTest, AttributesThatCannotBeCopied) {
   const std::vector<AttributeCase> cases = {
       {"access list", "system.posix_acl_access", 1},
       {"user attribute", "user.origin", 1},
@@ -129,7 +129,7 @@ TEST(RewriteTest, AttributesThatCannotBeCopied) {
   }
 }
 
-TEST(RewriteTest, UnchangedFileIsNotWritten) {
+TEST(OverwriteFakeDiskTest, UnchangedFileIsNotWritten) {
   for (const std::string& text : {kNew, std::string(), testing::Repeat(kNew, 200'000)}) {
     FakeDisk disk;
     disk.AddFile(kPage, text);
@@ -144,7 +144,7 @@ TEST(RewriteTest, UnchangedFileIsNotWritten) {
 
 // A new text that is the old one cut short, or that differs only at the very end of a large
 // file, is written whole: the start shared with the old text is copied from it.
-TEST(RewriteTest, TextThatDiffersLateIsWrittenWhole) {
+TEST(OverwriteFakeDiskTest, TextThatDiffersLateIsWrittenWhole) {
   const std::string large = testing::Repeat(kNew, 200'000);
   const std::vector<std::pair<std::string, std::string>> cases = {
       {kNew + "\x1A" + "after the end", kNew},
@@ -163,7 +163,7 @@ TEST(RewriteTest, TextThatDiffersLateIsWrittenWhole) {
   }
 }
 
-TEST(RewriteTest, SymlinksAreFollowedAndStayLinks) {
+TEST(OverwriteFakeDiskTest, SymlinksAreFollowedAndStayLinks) {
   FakeDisk disk;
   disk.AddFile("/site/pages/real.htm", kOld, 0640);
   disk.AddSymlink("/site/pages/middle.htm", "real.htm");
@@ -177,7 +177,7 @@ TEST(RewriteTest, SymlinksAreFollowedAndStayLinks) {
   EXPECT_EQ(disk.OpenDescriptors(), 0u);
 }
 
-TEST(RewriteTest, LinkLoopAndSpecialFiles) {
+TEST(OverwriteFakeDiskTest, LinkLoopAndSpecialFiles) {
   FakeDisk disk;
   disk.AddSymlink("/site/a.htm", "b.htm");
   disk.AddSymlink("/site/b.htm", "a.htm");
@@ -196,7 +196,7 @@ TEST(RewriteTest, LinkLoopAndSpecialFiles) {
   EXPECT_EQ(disk.Count(DiskOp::kOpenReadAt), 1);  // the regular file alone
 }
 
-TEST(RewriteTest, FolderPathLongerThanTheSystemTakesIsWalked) {
+TEST(OverwriteFakeDiskTest, FolderPathLongerThanTheSystemTakesIsWalked) {
   std::string folder;
   while (folder.size() <= FakeDisk::kPathMax) folder += "/" + std::string(200, 'd');
   const std::string page = folder + "/page.htm";
@@ -211,7 +211,7 @@ TEST(RewriteTest, FolderPathLongerThanTheSystemTakesIsWalked) {
 
 // Another program acts while the file is converted (its first read): the name no longer gives
 // the file that was read, so nothing is renamed over it, and the run goes on.
-TEST(RewriteTest, FileChangedWhileConvertingIsLeftAsItIsNow) {
+TEST(OverwriteFakeDiskTest, FileChangedWhileConvertingIsLeftAsItIsNow) {
   const std::vector<std::pair<const char*, std::function<void(FakeDisk&)>>> cases = {
       {"saved by an editor", [](FakeDisk& d) { d.AddFile(kPage, "saved\r\n"); }},
       {"swapped for a symlink", [](FakeDisk& d) { d.AddSymlink(kPage, "secret.htm"); }},
@@ -238,7 +238,7 @@ TEST(RewriteTest, FileChangedWhileConvertingIsLeftAsItIsNow) {
 
 // Five files in one batch, with messages between them, and file 3's rename failing: 1 and 2 are
 // replaced, 3 to 5 are left as they were, and the messages are those of a run without batches.
-TEST(RewriteTest, FailureInTheMiddleOfABatch) {
+TEST(OverwriteFakeDiskTest, FailureInTheMiddleOfABatch) {
   FakeDisk disk;
   for (const char* name : {"/s/1.htm", "/s/2.htm", "/s/3.htm", "/s/4.htm", "/s/5.htm"}) {
     disk.AddFile(name, kOld);
@@ -254,12 +254,37 @@ TEST(RewriteTest, FailureInTheMiddleOfABatch) {
   for (const char* name : {"/s/3.htm", "/s/4.htm", "/s/5.htm"}) EXPECT_EQ(disk.Contents(name), kOld);
   EXPECT_EQ(disk.Paths().size(), 6u);
   EXPECT_EQ(disk.OpenDescriptors(), 0u);
-  // One sync for the batch's data, before the first rename; the folder once, after the last.
-  EXPECT_EQ(disk.Count(DiskOp::kSyncFileSystem), 1);
-  EXPECT_EQ(disk.Count(DiskOp::kSync), 1);
+  // One sync for the batch's data, before the first rename, and one for the renames made.
+  EXPECT_EQ(disk.Count(DiskOp::kSyncFileSystem), 2);
+  EXPECT_LT(IndexOf(disk, DiskOp::kSyncFileSystem, "/s"),
+            IndexOf(disk, DiskOp::kRename, "/s/1.htm.tmp1 -> /s/1.htm"));
+  EXPECT_GT(IndexOf(disk, DiskOp::kSyncFileSystem, "/s", 2),
+            IndexOf(disk, DiskOp::kRename, "/s/2.htm.tmp2 -> /s/2.htm"));
 }
 
-TEST(RewriteTest, FailedSyncOfABatchReplacesNothing) {
+// A batch fails while the next is being converted: that one is dropped whole, messages included.
+TEST(OverwriteFakeDiskTest, FailureWhileTheNextBatchIsConverted) {
+  FakeDisk disk;
+  std::vector<std::string> names;
+  for (int i = 0; i < 300; ++i) {
+    names.push_back("/s/" + std::to_string(i) + ".htm");
+    disk.AddFile(names.back(), kOld);
+  }
+  disk.FailCall(DiskOp::kRename, 10, EIO);
+  std::vector<const char*> args = {"-w"};
+  for (const std::string& name : names) args.push_back(name.c_str());
+  args.insert(args.begin() + 270, "/s/missing.htm");  // in the second batch
+  const ProgramRun run = RunOnDisk(disk, args);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "/s/9.htm: failed to rewrite\r\n");
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(disk.Contents(names[i]), i < 9 ? kNew : kOld) << names[i];
+  }
+  EXPECT_EQ(disk.Paths().size(), names.size());
+  EXPECT_EQ(disk.OpenDescriptors(), 0u);
+}
+
+TEST(OverwriteFakeDiskTest, FailedSyncOfABatchReplacesNothing) {
   FakeDisk disk;
   for (const char* name : {"/s/1.htm", "/s/2.htm", "/s/3.htm"}) disk.AddFile(name, kOld);
   disk.FailCall(DiskOp::kSyncFileSystem, 1, EIO);
@@ -271,7 +296,7 @@ TEST(RewriteTest, FailedSyncOfABatchReplacesNothing) {
 }
 
 // The second time a file is named (here through a link) it is read after its first replacement.
-TEST(RewriteTest, FileNamedTwiceIsConvertedAgainFromItsFirstResult) {
+TEST(OverwriteFakeDiskTest, FileNamedTwiceIsConvertedAgainFromItsFirstResult) {
   FakeDisk disk;
   disk.AddFile(kPage, kOld);
   disk.AddSymlink("/site/link.htm", "page.htm");
@@ -286,7 +311,7 @@ TEST(RewriteTest, FileNamedTwiceIsConvertedAgainFromItsFirstResult) {
   EXPECT_EQ(Without(disk.Paths(), "/site/other.htm").size(), 2u);
 }
 
-TEST(RewriteTest, ManyFilesShareTheirSyncs) {
+TEST(OverwriteFakeDiskTest, ManyFilesShareTheirSyncs) {
   FakeDisk disk;
   std::vector<std::string> names;
   for (int i = 0; i < 200; ++i) {
