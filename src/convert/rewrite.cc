@@ -174,10 +174,12 @@ Pending::Pending(Pending&& other) noexcept
       read_(other.read_),
       temp_(std::move(other.temp_)),
       fd_(std::exchange(other.fd_, -1)),
+      old_fd_(std::exchange(other.old_fd_, -1)),
       live_(std::exchange(other.live_, false)) {}
 
 Pending::~Pending() {
   if (fd_ >= 0) (void)disk_.Close(fd_);
+  if (old_fd_ >= 0) (void)disk_.Close(old_fd_);  // opened for reading only
   if (live_) (void)disk_.UnlinkAt(folder_->fd(), temp_);
 }
 

@@ -73,6 +73,9 @@ class Pending {
 
   // Makes the temporary file and opens it for writing.
   int Create();
+  // Keeps the file that was read open until the Pending goes: the rename then only drops a name,
+  // and freeing the old file is left to whoever ends the Pending.
+  void KeepOpen(int fd) { old_fd_ = fd; }
   int fd() const { return fd_; }
   const Folder& folder() const { return *folder_; }
   const std::shared_ptr<const Folder>& shared_folder() const { return folder_; }
@@ -90,6 +93,7 @@ class Pending {
   FileInfo read_;
   std::string temp_;
   int fd_ = -1;
+  int old_fd_ = -1;
   bool live_ = false;  // the temporary file exists
 };
 

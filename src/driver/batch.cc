@@ -25,6 +25,19 @@ bool Same(const FileInfo& read, const FileInfo& file) {
 
 Batch::~Batch() {
   if (flight_ && flight_->thread.joinable()) flight_->thread.join();
+  if (ending_.joinable()) ending_.join();
+}
+
+void Batch::End(std::unique_ptr<Flight> flight) {
+  if (ending_.joinable()) ending_.join();
+  if (flight->thread.joinable() || !flight->threaded) {
+    flight.reset();
+    return;
+  }
+  try {
+    ending_ = std::thread([ended = std::move(flight)]() mutable { ended.reset(); });
+  } catch (const std::system_error&) {  // no thread: ended here (the lambda was not made)
+  }
 }
 
 bool Batch::Holds(const FileInfo& file) const {
@@ -56,6 +69,7 @@ bool Batch::Commit() {
     ok = Settle();
   }
   Drop();
+  if (ending_.joinable()) ending_.join();
   SyncRenames();
   return ok;
 }
@@ -88,6 +102,7 @@ void Batch::Launch(bool here) {
   if (!here && !f.entries.empty()) {
     try {
       f.thread = std::thread([this, &f] { Apply(f); });
+      f.threaded = true;
       return;
     } catch (const std::system_error&) {  // no thread to be had: the work is done here
     }
@@ -116,7 +131,7 @@ bool Batch::Settle() {
     }
   }
   if (ok) show(f.messages.size());
-  flight_.reset();  // the temporary files not renamed go with it
+  End(std::move(flight_));
   return ok;
 }
 

@@ -21,7 +21,7 @@ namespace lowtags {
 
 class Batch {
  public:
-  static constexpr std::size_t kMaxFiles = 256;
+  static constexpr std::size_t kMaxFiles = 128;
   static constexpr off_t kMaxBytes = off_t{64} << 20;
   // Up to this many files, each temporary file is synced on its own rather than the whole
   // file system with them.
@@ -68,7 +68,12 @@ class Batch {
     std::vector<std::pair<dev_t, ino_t>> files;  // as read
     std::vector<const Folder*> renamed;
     std::thread thread;
+    bool threaded = false;  // Apply ran on `thread`
   };
+  // Ends a flight: its old files, freed when their last descriptor closes, and its temporary
+  // files not renamed. That takes the file system a while per file, so a flight that ran on a
+  // second thread is ended on a third, beside the next conversion.
+  void End(std::unique_ptr<Flight> flight);
 
   // Hands the waiting files to a flight; on a second thread unless `here`.
   void Launch(bool here);
@@ -90,6 +95,7 @@ class Batch {
   std::vector<Entry> entries_;
   off_t bytes_ = 0;
   std::unique_ptr<Flight> flight_;
+  std::thread ending_;  // ends the last flight that ran on a second thread
   LastFolder last_folder_;
   // A folder on each file system with renames not yet synced. Only the thread that runs a flight
   // touches it, and the main thread when none runs.

@@ -4,6 +4,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "convert/conv_html.h"
 #include "convert/options.h"
@@ -106,6 +107,7 @@ FileOutcome RewriteFile(const std::string& name, Disk& disk, Batch& batch, off_t
     case ReplaceStatus::kUnchanged:
       return FileOutcome::kConverted;
     case ReplaceStatus::kReady:
+      pending->KeepOpen(std::exchange(source.fd, -1));
       return batch.Add(std::move(*pending), name) ? FileOutcome::kConverted : FileOutcome::kStop;
     case ReplaceStatus::kCannotOpen:
       errmsg(out, "%s: cannot open to write\n", {name});

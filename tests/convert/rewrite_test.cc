@@ -59,7 +59,7 @@ TEST(OverwriteFakeDiskTest, FailureLeavesTheFileAsItWas) {
       {"sync fails", DiskOp::kSync, 1, EIO, 1, kFailed},
       {"mode cannot be set", DiskOp::kCopyOwnerAndMode, 1, EPERM, 1, kFailed},
       {"attributes cannot be listed", DiskOp::kListAttributes, 1, EIO, 1, kFailed},
-      {"closing the temporary file fails", DiskOp::kClose, 2, EIO, 1, kFailed},  // 1: the read
+      {"closing the temporary file fails", DiskOp::kClose, 1, EIO, 1, kFailed},
       {"rename fails", DiskOp::kRename, 1, EXDEV, 1, kFailed},
       {"no temporary file allowed", DiskOp::kCreateTemp, 1, EACCES, 1, kCannot},
       {"file may not be written", DiskOp::kMayWriteAt, 1, EROFS, 1, kCannot},
