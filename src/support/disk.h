@@ -86,7 +86,7 @@ class TempFiles;
 class PosixDisk : public Disk {
  public:
   // `temps`, when given, lists every temporary file until it is renamed or removed.
-  explicit PosixDisk(TempFiles* temps = nullptr) : temps_(temps) {}
+  explicit PosixDisk(TempFiles* temps = nullptr);
   int OpenRead(const std::string& path, int* fd) override;
   int OpenFolder(int at, const std::string& path, int* fd) override;
   int StatAt(int folder, const std::string& name, FileInfo* info) override;
@@ -114,7 +114,8 @@ class PosixDisk : public Disk {
 
  private:
   TempFiles* temps_;
-  unsigned serial_ = 0;  // mixed into temporary names
+  pid_t pid_;            // mixed into temporary names
+  unsigned serial_ = 0;  // the same
 };
 
 // A temporary name for `near`: as much of `near` as fits within name_max bytes before `ending`.

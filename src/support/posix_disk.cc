@@ -32,11 +32,11 @@ void InfoOf(const struct stat& st, FileInfo* info) {
 }
 
 // Six characters that differ from run to run and from call to call.
-std::string Ending(unsigned serial) {
+std::string Ending(pid_t pid, unsigned serial) {
   static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
   timespec now{};
   (void)::clock_gettime(CLOCK_MONOTONIC, &now);
-  unsigned long long mix = static_cast<unsigned long long>(::getpid()) * 0x9E3779B97F4A7C15ULL ^
+  unsigned long long mix = static_cast<unsigned long long>(pid) * 0x9E3779B97F4A7C15ULL ^
                            static_cast<unsigned long long>(now.tv_nsec) ^
                            (static_cast<unsigned long long>(serial) << 32);
   std::string ending = ".lowtags-";
@@ -54,6 +54,8 @@ bool SameVersion(const FileInfo& a, const FileInfo& b) {
          a.mtime.tv_sec == b.mtime.tv_sec && a.mtime.tv_nsec == b.mtime.tv_nsec &&
          a.ctime.tv_sec == b.ctime.tv_sec && a.ctime.tv_nsec == b.ctime.tv_nsec;
 }
+
+PosixDisk::PosixDisk(TempFiles* temps) : temps_(temps), pid_(::getpid()) {}
 
 std::string TempName(const std::string& near, const std::string& ending, std::size_t name_max) {
   const std::size_t room = name_max > ending.size() ? name_max - ending.size() : 0;
@@ -114,11 +116,10 @@ int PosixDisk::MayWriteAt(int folder, const std::string& name) {
 }
 
 int PosixDisk::CreateTempAt(int folder, const std::string& near, int* fd, std::string* name) {
-  const long name_max = ::fpathconf(folder, _PC_NAME_MAX);
-  const std::size_t max = name_max > 0 && name_max <= NAME_MAX ? static_cast<std::size_t>(name_max)
-                                                                : std::size_t{NAME_MAX};
+  // The usual limit first; the folder's own is asked only when a name proves too long for it.
+  std::size_t max = NAME_MAX;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string temp = TempName(near, Ending(++serial_), max);
+    std::string temp = TempName(near, Ending(pid_, ++serial_), max);
     if (temps_ != nullptr && !temps_->Add(folder, temp)) return EMFILE;
     const int f = ::openat(folder, temp.c_str(),
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -129,6 +130,11 @@ int PosixDisk::CreateTempAt(int folder, const std::string& near, int* fd, std::s
     }
     const int err = errno;
     if (temps_ != nullptr) temps_->Remove(folder, temp);
+    if (err == ENAMETOOLONG && max == NAME_MAX) {
+      const long limit = ::fpathconf(folder, _PC_NAME_MAX);
+      if (limit > 0 && limit < NAME_MAX) max = static_cast<std::size_t>(limit);
+      if (max != NAME_MAX) continue;
+    }
     if (err != EEXIST) return err;
   }
   return EEXIST;
