@@ -163,6 +163,34 @@ TEST(OverwriteFakeDiskTest, TextThatDiffersLateIsWrittenWhole) {
   }
 }
 
+// Large enough for the temporary file to be written while the conversion goes on, with long lines
+// that go by pieces: the file then holds what standard output shows, whatever the options.
+TEST(OverwriteFakeDiskTest, LargeFileHoldsWhatStandardOutputShows) {
+  const std::string line = testing::Repeat("<FONT COLOR=\"Red\">\xb6\xc5 \x82\x60</FONT>", 3000);
+  const std::string page = testing::Repeat(
+      "<P ALIGN=\"Center\"><A HREF=\"/x/y.htm\">\x8a\xbf \xb6\xde</A><!-- c -->\r\n"
+      "<IMG SRC=\"a/b.gif\" BGCOLOR=\"#FFF\">\n" + line + "\r\n",
+      40);
+  ASSERT_GT(page.size(), 3 * kRewriteAheadFrom);
+  for (const char* letters : {"", "c", "kna", "rbu", "j", "rjkc"}) {
+    SCOPED_TRACE(letters);
+    FakeDisk disk;
+    disk.AddFile(kPage, page);
+    disk.set_read_chunk(50'000);
+    const std::string group = std::string("-") + letters + "w";
+    // A lone "-" would name standard input: the options go with "-w" or not at all.
+    const std::string plain = group.substr(0, group.size() - 1);
+    std::vector<const char*> to_stdout = {kPage.c_str()};
+    if (plain != "-") to_stdout.insert(to_stdout.begin(), plain.c_str());
+    const ProgramRun shown = RunOnDisk(disk, to_stdout);
+    const ProgramRun run = RunOnDisk(disk, {group.c_str(), kPage.c_str()});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(disk.Contents(kPage) == shown.out) << "differs from standard output";
+    EXPECT_EQ(disk.Paths(), std::vector<std::string>{kPage});
+  }
+}
+
 TEST(OverwriteFakeDiskTest, SymlinksAreFollowedAndStayLinks) {
   FakeDisk disk;
   disk.AddFile("/site/pages/real.htm", kOld, 0640);
