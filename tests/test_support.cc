@@ -93,21 +93,23 @@ std::string WithCrLf(std::string_view lf_text) {
   return out;
 }
 
-std::string Sjis(std::string_view utf8) {
-  iconv_t cd = ::iconv_open("CP932", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no CP932 in iconv");
-  std::string in(utf8);
-  std::string out(in.size() * 2 + 4, '\0');
+std::string Recode(std::string_view bytes, const char* from, const char* to) {
+  iconv_t cd = ::iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv lacks a code set");
+  std::string in(bytes);
+  std::string out(in.size() * 4 + 4, '\0');
   char* src = in.data();
   char* dst = out.data();
   std::size_t src_left = in.size();
   std::size_t dst_left = out.size();
   const std::size_t rc = ::iconv(cd, &src, &src_left, &dst, &dst_left);
   ::iconv_close(cd);
-  if (rc == static_cast<std::size_t>(-1)) throw std::runtime_error("not CP932: " + in);
+  if (rc == static_cast<std::size_t>(-1)) throw std::runtime_error(std::string("not ") + from);
   out.resize(out.size() - dst_left);
   return out;
 }
+
+std::string Sjis(std::string_view utf8) { return Recode(utf8, "UTF-8", "CP932"); }
 
 void SetOptions(std::string_view letters) {
   Options = OptionSet{};

@@ -45,6 +45,10 @@ std::string WithCrLf(std::string_view lf_text);
 // Text in UTF-8 turned into code page 932 bytes by the C library (an independent source).
 std::string Sjis(std::string_view utf8);
 
+// The bytes converted by the C library's iconv from one code set to another; throws when they
+// do not convert.
+std::string Recode(std::string_view bytes, const char* from, const char* to);
+
 // Sets Options from option letters such as "rj" (all others off).
 void SetOptions(std::string_view letters);
 
