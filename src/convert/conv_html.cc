@@ -1,6 +1,7 @@
 #include "convert/conv_html.h"
 
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "convert/options.h"
 #include "convert/plain_scan.h"
 #include "convert/scanner.h"
+#include "convert/utf8_output.h"
 #include "support/message.h"
 
 namespace lowtags {
@@ -24,12 +26,39 @@ std::span<char> TextOf(std::span<char> piece) {
 }
 
 void ReportBracketError(ByteSink& out, ScanStatus status, const std::string& path,
-                        const ConvState& state, const LineEdit& edit) {
+                        const ConvState& state, const LineEdit& edit, bool utf8) {
   const char* format = status == ScanStatus::kSecondOpen
                            ? "%s:%d: %s'<' does not close.\n"
                            : "%s:%d: %s'>' does not correspond with '<'.\n";
-  errmsg(out, format, {path, state.line_no, edit.Text()});
+  if (!utf8) {
+    errmsg(out, format, {path, state.line_no, edit.Text()});
+    return;
+  }
+  const std::size_t prefix =
+      MsgArg(path).AsString().size() + 3 + std::to_string(state.line_no).size();
+  errmsg(out, format, {path, state.line_no, MessageLine(edit.Text(), prefix)});
 }
+
+// The text under --utf8, with what it reports. Before a message, everything held back is
+// handed on, so that the message follows the text it is about.
+class Utf8Lines {
+ public:
+  Utf8Lines(const OutputForm& form, ByteSink& plain) {
+    if (form.utf8) utf8_.emplace(plain);
+  }
+  bool on() const { return utf8_.has_value(); }
+  ByteSink& sink(ByteSink& plain) { return on() ? *utf8_ : plain; }
+  bool failed() const { return on() && utf8_->failed(); }
+  // False when the text did not all convert; that has then been reported.
+  bool Settle(ByteSink& out, const std::string& path) {
+    if (!on() || utf8_->Finish()) return true;
+    errmsg(out, "%s:%d: not convertible to UTF-8\n", {path, utf8_->failed_line()});
+    return false;
+  }
+
+ private:
+  std::optional<Utf8Output> utf8_;
+};
 
 // Converts whole lines straight from the read buffer into the sink's, as far as the plain rules
 // take them; the pieces go on from the first line they do not.
@@ -70,9 +99,11 @@ class WholeLines {
 }  // namespace
 
 ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out,
-                     Replacement* rewrite) {
+                     Replacement* rewrite, const OutputForm& form) {
   ConvState state;
-  ByteSink& lines = rewrite != nullptr ? static_cast<ByteSink&>(*rewrite) : out;
+  ByteSink& plain = rewrite != nullptr ? static_cast<ByteSink&>(*rewrite) : out;
+  Utf8Lines utf8(form, plain);
+  ByteSink& lines = utf8.sink(plain);
   const bool whole_lines = WholeLinesApply();
   bool try_whole_lines = whole_lines;
   WholeLines fast;
@@ -88,12 +119,15 @@ ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out,
     edit.Reset(input.may_hold_nul() ? TextOf(piece) : piece, PieceReader::kReadablePastEnd);
     const ScanStatus status = ScanLine(edit, state, lines);
     if (status != ScanStatus::kLineDone) {
-      ReportBracketError(out, status, path, state, edit);
+      (void)utf8.Settle(out, path);
+      ReportBracketError(out, status, path, state, edit, utf8.on());
       return ConvResult::kFailed;
     }
     // A line that cannot be stored must not vanish from the rewritten file.
     if (rewrite != nullptr && rewrite->failed()) return ConvResult::kFailed;
+    if (utf8.failed()) break;
   }
+  if (!utf8.Settle(out, path)) return ConvResult::kFailed;
   // A read error is no end of file: the file is not passed as a shorter one.
   if (input.error() != 0) return ConvResult::kFailed;
   if (state.in_tag && !Options.ignore_brackets) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 
+#include "convert/output_form.h"
 #include "convert/rewrite.h"
 #include "support/byte_sink.h"
 #include "support/disk.h"
@@ -17,8 +18,9 @@ enum class ConvResult {
 };
 
 // Reads `input` to its end. Messages go to `out`, and so do the lines unless a `rewrite` is given
-// (under -w) to take them; `path` is the name as typed, for messages.
+// (under -w) to take them; `path` is the name as typed, for messages. The text is written in the
+// form given: under utf8 a sequence that does not map fails the file.
 ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out,
-                     Replacement* rewrite = nullptr);
+                     Replacement* rewrite = nullptr, const OutputForm& form = {});
 
 }  // namespace lowtags

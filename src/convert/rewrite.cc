@@ -214,9 +214,10 @@ class Replacement::SameText {
 
   // A small file gets a window of its own size: a fresh large one for each of many small files
   // would cost more than reading them.
-  SameText(Disk& disk, int fd, off_t size)
+  SameText(Disk& disk, int fd, off_t size, LineEnds ends)
       : disk_(disk),
         fd_(fd),
+        newline_(ends == LineEnds::kCrLf ? "\r\n" : "\n"),
         window_(static_cast<std::size_t>(std::clamp<off_t>(size + 1, 1, kWindow))) {}
 
   // True when the file goes on with this text; after false the position is meaningless.
@@ -225,7 +226,7 @@ class Replacement::SameText {
       const std::size_t nl = text.find('\n');
       if (!Expect(text.substr(0, nl))) return false;
       if (nl == std::string_view::npos) return true;
-      if (!Expect("\r\n")) return false;
+      if (!Expect(newline_)) return false;
       text.remove_prefix(nl + 1);
     }
     return true;
@@ -257,6 +258,7 @@ class Replacement::SameText {
 
   Disk& disk_;
   int fd_;
+  std::string_view newline_;  // as the new text is written
   std::vector<char> window_;
   off_t window_at_ = 0;
   std::size_t window_len_ = 0;
@@ -264,8 +266,11 @@ class Replacement::SameText {
   bool error_ = false;
 };
 
-Replacement::Replacement(Disk& disk, const Source& source)
-    : disk_(disk), source_(source), same_(std::make_unique<SameText>(disk, source.fd, source.info.size)) {
+Replacement::Replacement(Disk& disk, const Source& source, LineEnds ends)
+    : disk_(disk),
+      source_(source),
+      ends_(ends),
+      same_(std::make_unique<SameText>(disk, source.fd, source.info.size, ends)) {
   name_init(store_);
 }
 
@@ -320,7 +325,7 @@ bool Replacement::StartEarly() {
       temp_.reset();
       return false;
     }
-    TextWriter& text = text_.emplace(disk_, temp_->fd());
+    TextWriter& text = text_.emplace(disk_, temp_->fd(), TextWriter::kBlock, ends_);
     text.SyncEarly();  // the new text is synced before it replaces the old
     text.WriteInBackground();
     PutEntries(text, store_);
@@ -354,7 +359,7 @@ ReplaceStatus Replacement::Finish(std::optional<Pending>* pending) {
         return err == -1 ? ReplaceStatus::kCannotOpen : ReplaceStatus::kFailed;
       }
       // Room for every newline of the kept text as CR LF: one write for a small file.
-      TextWriter out(disk_, temp_->fd(), std::min(TextWriter::kBlock, 2 * stored_ + 64));
+      TextWriter out(disk_, temp_->fd(), std::min(TextWriter::kBlock, 2 * stored_ + 64), ends_);
       PutEntries(out, store_);
       if (out.Flush() != 0) return ReplaceStatus::kFailed;
     } else if (text_->Flush() != 0) {

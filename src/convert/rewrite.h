@@ -111,7 +111,8 @@ enum class ReplaceStatus {
 // conversion goes on.
 class Replacement : public ByteSink {
  public:
-  Replacement(Disk& disk, const Source& source);
+  // The new text is compared and written with its newlines as `ends` say.
+  Replacement(Disk& disk, const Source& source, LineEnds ends = LineEnds::kCrLf);
   Replacement(const Replacement&) = delete;
   Replacement& operator=(const Replacement&) = delete;
   ~Replacement() override;
@@ -135,6 +136,7 @@ class Replacement : public ByteSink {
 
   Disk& disk_;
   const Source& source_;
+  LineEnds ends_;
   std::unique_ptr<SameText> same_;  // while the text agrees with the file
   off_t agreed_ = 0;                // bytes of the file that begin the new text
   name_lst store_;

@@ -10,6 +10,8 @@ namespace {
 constexpr std::array kLongOptions = {
     LongOption{"--help", CommandLine::Kind::kHelp, nullptr},
     LongOption{"--version", CommandLine::Kind::kVersion, nullptr},
+    LongOption{"--utf8", CommandLine::Kind::kFiles, nullptr, &OutputForm::utf8},
+    LongOption{"--lf", CommandLine::Kind::kFiles, nullptr, &OutputForm::lf},
 };
 
 // The flag an option letter sets, or null for a byte outside the list (capitals included).
@@ -56,7 +58,8 @@ bool ReadLongOption(std::string_view word, CommandLine& line) {
       line.kind = option.kind;
       return false;
     }
-    Options.*option.flag = 1;
+    if (option.flag != nullptr) Options.*option.flag = 1;
+    if (option.form_flag != nullptr) line.form.*option.form_flag = true;
     return true;
   }
   line.kind = CommandLine::Kind::kUnknownLongOption;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "convert/options.h"
+#include "convert/output_form.h"
 
 namespace lowtags {
 
@@ -24,15 +25,18 @@ struct CommandLine {
   Kind kind = Kind::kFiles;
   char bad_option = '\0';
   std::string bad_long_option;
+  OutputForm form;  // from the long options that set it
   std::vector<std::string> files;
 };
 
 // A long option: a request answered instead of converting (kHelp, kVersion), or, with kind
-// kFiles, a setting that sets `flag` and lets the files be converted.
+// kFiles, a setting that sets `flag` or `form_flag` and lets the files be converted. The form
+// of the output is passed to the conversion as a value, not kept with the option letters.
 struct LongOption {
   std::string_view name;  // the whole argument, "--" included
   CommandLine::Kind kind;
   std::int32_t OptionSet::*flag;
+  bool OutputForm::*form_flag = nullptr;
 };
 
 // Every long option, in the order the help text lists them.

@@ -1,8 +1,10 @@
 #include "driver/file_loop.h"
 
+#include <array>
 #include <cstring>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -14,6 +16,8 @@
 #include "driver/command_line.h"
 #include "driver/progress.h"
 #include "driver/usage.h"
+#include "support/cp932_utf8.h"
+#include "support/encoding_guard.h"
 #include "support/line_store.h"
 #include "support/message.h"
 #include "support/text_reader.h"
@@ -47,14 +51,15 @@ int CloseInput(Disk& disk, int fd, const std::string& name, ByteSink& out) {
   return Fclose(disk, fd, name, out);
 }
 
-FileOutcome ConvertFile(const std::string& name, Disk& disk, ByteSink& out) {
+FileOutcome ConvertFile(const std::string& name, Disk& disk, ByteSink& out,
+                        const OutputForm& form) {
   int fd = -1;
   if (OpenInput(disk, name, &fd) != 0) {
     errmsg(out, "%s: not found\n", {name});
     return FileOutcome::kFailed;
   }
   PieceReader input(disk, fd);
-  int result = conv_html(input, name, out) == ConvResult::kConverted ? 0 : -1;
+  int result = conv_html(input, name, out, nullptr, form) == ConvResult::kConverted ? 0 : -1;
   result |= CloseInput(disk, fd, name, out);
   if (result == 0) return FileOutcome::kConverted;
   errmsg(out, "%s: failed to convert\n", {name});
@@ -82,8 +87,26 @@ FileOutcome OpenToRewrite(const std::string& name, Disk& disk, Batch& batch, Sou
   }
 }
 
+// The verdict on the bytes of a file opened for -w, as stored, read from the start without
+// moving its position. A file that cannot be read is left to the conversion, which reads it
+// again and reports that.
+NotSjis JudgeStoredText(Disk& disk, int fd) {
+  EncodingGuard guard;
+  std::array<char, 64 * 1024> block;  // no allocation that could fail
+  off_t at = 0;
+  std::size_t got = 0;
+  while (!guard.Settled()) {
+    if (disk.ReadAt(fd, at, block.data(), block.size(), &got) != 0) return NotSjis::kNone;
+    if (got == 0) break;
+    guard.Feed(std::string_view(block.data(), got));
+    at += static_cast<off_t>(got);
+  }
+  return guard.Verdict();
+}
+
 // Converts a file under -w; its size goes to *bytes.
-FileOutcome RewriteFile(const std::string& name, Disk& disk, Batch& batch, off_t* bytes) {
+FileOutcome RewriteFile(const std::string& name, Disk& disk, Batch& batch, off_t* bytes,
+                        const OutputForm& form) {
   ByteSink& out = batch.messages();
   // Standard input has no file to write back into.
   if (name == kStdinName) {
@@ -96,9 +119,15 @@ FileOutcome RewriteFile(const std::string& name, Disk& disk, Batch& batch, off_t
     return opened;
   }
   *bytes = source.info.size;
+  if (const NotSjis verdict = JudgeStoredText(disk, source.fd); verdict != NotSjis::kNone) {
+    // Under --utf8 a file in UTF-8 has been converted already: it is done.
+    if (verdict == NotSjis::kUtf8 && form.utf8) return FileOutcome::kConverted;
+    errmsg(out, "%s: not Shift_JIS text (%s)\n", {name, NotSjisWord(verdict)});
+    return FileOutcome::kFailed;
+  }
   PieceReader input(disk, source.fd);
-  Replacement replacement(disk, source);
-  if (conv_html(input, name, out, &replacement) != ConvResult::kConverted) {
+  Replacement replacement(disk, source, form.line_ends());
+  if (conv_html(input, name, out, &replacement, form) != ConvResult::kConverted) {
     errmsg(out, "%s: failed to convert\n", {name});
     return FileOutcome::kFailed;
   }
@@ -119,15 +148,15 @@ FileOutcome RewriteFile(const std::string& name, Disk& disk, Batch& batch, off_t
   return FileOutcome::kStop;
 }
 
-int RewriteAll(const std::vector<std::string>& files, Disk& disk, ByteSink& out, int err_fd) {
+int RewriteAll(const std::vector<std::string>& files, Disk& disk, ByteSink& out, int err_fd,
+               const OutputForm& form) {
   Batch batch(disk, out);
-  Progress progress(disk, err_fd, disk.IsTerminal(err_fd), files.size(),
-                    Progress::Clock::now());
+  Progress progress(disk, err_fd, disk.IsTerminal(err_fd), files.size(), Progress::Clock::now());
   int status = 0;
   bool any_failed = false;
   for (const std::string& name : files) {
     off_t bytes = 0;
-    const FileOutcome outcome = RewriteFile(name, disk, batch, &bytes);
+    const FileOutcome outcome = RewriteFile(name, disk, batch, &bytes, form);
     if (outcome == FileOutcome::kStop) {
       status = 1;
       break;
@@ -152,9 +181,7 @@ int PrintHelp(Charset charset, ByteSink& out) {
   return 0;
 }
 
-int Run(std::span<const char* const> args, Disk& disk, ByteSink& out, int err_fd,
-        Charset charset) {
-  const CommandLine line = ParseCommandLine(args);
+int Run(const CommandLine& line, Disk& disk, ByteSink& out, int err_fd, Charset charset) {
   switch (line.kind) {
     case CommandLine::Kind::kUsage:
       for (const std::string_view text : usage) PrintLine(out, text);
@@ -176,12 +203,20 @@ int Run(std::span<const char* const> args, Disk& disk, ByteSink& out, int err_fd
     case CommandLine::Kind::kFiles:
       break;
   }
+  if (line.form.utf8 && !line.files.empty()) {
+    try {
+      (void)Cp932ToUtf8::Get();
+    } catch (const std::runtime_error& e) {
+      errmsg(out, "%s\n", {e.what()});
+      return 1;
+    }
+  }
   // Every line of a rewritten file is kept, repeated lines included.
   name_lst_dup_check = 0;
-  if (Options.overwrite) return RewriteAll(line.files, disk, out, err_fd);
+  if (Options.overwrite) return RewriteAll(line.files, disk, out, err_fd, line.form);
   bool any_failed = false;
   for (const std::string& name : line.files) {
-    const FileOutcome outcome = ConvertFile(name, disk, out);
+    const FileOutcome outcome = ConvertFile(name, disk, out, line.form);
     if (outcome == FileOutcome::kStop) return 1;
     any_failed |= outcome == FileOutcome::kFailed;
   }
@@ -192,10 +227,11 @@ int Run(std::span<const char* const> args, Disk& disk, ByteSink& out, int err_fd
 
 int RunLowtags(std::span<const char* const> args, Disk& disk, int out_fd, int err_fd,
                Charset charset) {
-  TextWriter out(disk, out_fd);
+  const CommandLine line = ParseCommandLine(args);
+  TextWriter out(disk, out_fd, TextWriter::kBlock, line.form.line_ends());
   int status = 1;
   try {
-    status = Run(args, disk, out, err_fd, charset);
+    status = Run(line, disk, out, err_fd, charset);
   } catch (const std::bad_alloc&) {
     // Every file waiting in a batch was left as it was, its temporary file removed.
     static constexpr std::string_view kNoMemory = "lowtags: out of memory\n";

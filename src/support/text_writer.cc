@@ -5,8 +5,11 @@
 
 namespace lowtags {
 
-TextWriter::TextWriter(Disk& disk, int fd, std::size_t block)
-    : disk_(disk), fd_(fd), buffer_(std::max<std::size_t>(block, 2)) {}
+TextWriter::TextWriter(Disk& disk, int fd, std::size_t block, LineEnds ends)
+    : disk_(disk),
+      fd_(fd),
+      crlf_(ends == LineEnds::kCrLf),
+      buffer_(std::max<std::size_t>(block, 2)) {}
 
 void TextWriter::Write(std::string_view bytes) {
   // Half a block at a time: room for twice its bytes covers a text made only of newlines.
@@ -20,6 +23,11 @@ void TextWriter::WriteSlice(std::string_view bytes) {
   if (buffer_.size() - used_ < 2 * bytes.size()) Spill();
   if (error_ != 0) return;
   char* out = buffer_.data() + used_;
+  if (!crlf_) {
+    std::memcpy(out, bytes.data(), bytes.size());
+    used_ += bytes.size();
+    return;
+  }
   const char* p = bytes.data();
   const char* const end = p + bytes.size();
   while (p < end) {
@@ -43,7 +51,7 @@ void TextWriter::WriteLine(std::string_view line) {
   if (error_ != 0) return;
   if (buffer_.size() - used_ < line.size() + 1) Spill();
   if (error_ != 0) return;
-  const bool ends_line = !line.empty() && line.back() == '\n';
+  const bool ends_line = crlf_ && !line.empty() && line.back() == '\n';
   const std::size_t text = line.size() - (ends_line ? 1 : 0);
   char* out = buffer_.data() + used_;
   std::memcpy(out, line.data(), text);
@@ -56,7 +64,7 @@ void TextWriter::WriteLine(std::string_view line) {
 }
 
 std::span<char> TextWriter::Room(std::size_t n) {
-  if (n > buffer_.size()) return {};
+  if (!crlf_ || n > buffer_.size()) return {};
   if (buffer_.size() - used_ < n) Spill();
   return {buffer_.data() + used_, n};
 }

@@ -1,4 +1,4 @@
-// Text-mode output in large blocks: every newline goes out as CR LF.
+// Text-mode output in large blocks: every newline goes out as CR LF, or as it is.
 #pragma once
 
 #include <cstddef>
@@ -12,18 +12,24 @@
 
 namespace lowtags {
 
+enum class LineEnds {
+  kCrLf,  // a newline is written as CR LF
+  kLf,    // a newline is written as it is
+};
+
 class TextWriter : public ByteSink {
  public:
   static constexpr std::size_t kBlock = 256 * 1024;
 
   // `block` bytes are buffered at most: less for a text known to be short.
-  TextWriter(Disk& disk, int fd, std::size_t block = kBlock);
+  TextWriter(Disk& disk, int fd, std::size_t block = kBlock, LineEnds ends = LineEnds::kCrLf);
   TextWriter(const TextWriter&) = delete;
   TextWriter& operator=(const TextWriter&) = delete;
 
-  // Buffers the bytes, newline as CR LF. After a failed write the rest is dropped.
+  // Buffers the bytes, newline as the line ends say. After a failed write the rest is dropped.
   void Write(std::string_view bytes) override;
   void WriteLine(std::string_view line) override;
+  // None when newlines stay LF: the room is for text whose newlines are CR LF already.
   std::span<char> Room(std::size_t n) override;
   void Filled(std::size_t n) override;
   // Writes out what is buffered; returns the first error seen so far (0 when none).
@@ -43,6 +49,7 @@ class TextWriter : public ByteSink {
 
   Disk& disk_;
   int fd_;
+  bool crlf_;
   std::vector<char> buffer_;
   std::size_t used_ = 0;
   int error_ = 0;
