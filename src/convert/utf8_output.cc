@@ -5,16 +5,14 @@
 #include "convert/charset_declaration.h"
 #include "support/message.h"
 #include "support/sjis.h"
+#include "support/text_reader.h"
 
 namespace lowtags {
 
 namespace {
 
-constexpr std::size_t kSlice = 64 * 1024;
-
-long long CountLines(std::string_view text) {
-  return static_cast<long long>(std::count(text.begin(), text.end(), '\n'));
-}
+// Small enough that its room fits a writer's block many times over.
+constexpr std::size_t kSlice = 32 * 1024;
 
 }  // namespace
 
@@ -43,46 +41,71 @@ bool Utf8Output::Finish() {
     if (!failed_) Convert(DeclareUtf8(head_));
     std::string().swap(head_);
   }
-  if (carrying_ && !failed_) Fail({});
+  if (carrying_ && !failed_) Fail();
   carrying_ = false;
   return !failed_;
 }
 
-void Utf8Output::Convert(std::string_view bytes) {
-  if (carrying_ && !bytes.empty()) {
-    carrying_ = false;
-    const char pair[2] = {carry_, bytes.front()};
-    ConvertSlice(std::string_view(pair, 2));
-    bytes.remove_prefix(1);
+std::span<char> Utf8Output::Room(std::size_t n) {
+  if (!head_decided_ || failed_ || out_.Room(Cp932ToUtf8::Room(kSlice)).empty()) return {};
+  room_.resize(n);
+  return room_;
+}
+
+void Utf8Output::Filled(std::size_t n) {
+  const std::span<char> text(room_.data(), n);
+  // The sink took final text when the room was asked for; should it not now, its line ends
+  // become LF first, over the whole lines, so that no CR LF is cut in two.
+  if (out_.Room(Cp932ToUtf8::Room(kSlice)).empty()) {
+    Convert(std::string_view(text.data(), FoldCarriageReturns(text, false)));
+  } else {
+    Convert(std::string_view(text.data(), n), true);
   }
+}
+
+void Utf8Output::Convert(std::string_view bytes, bool final_text) {
   while (!bytes.empty() && !failed_) {
+    if (carrying_) {
+      carrying_ = false;
+      const char pair[2] = {carry_, bytes.front()};
+      ConvertSlice(std::string_view(pair, 2), final_text);
+      bytes.remove_prefix(1);
+      continue;
+    }
     const std::string_view slice = bytes.substr(0, kSlice);
-    ConvertSlice(slice);
+    ConvertSlice(slice, final_text);
     bytes.remove_prefix(slice.size());
   }
 }
 
-void Utf8Output::ConvertSlice(std::string_view bytes) {
-  const Cp932ToUtf8::Step step = table_.Convert(bytes, block_.data());
-  std::string_view converted(block_.data(), step.written);
+// Straight into the room of a sink that writes newlines as CR LF, when it has room to give.
+void Utf8Output::ConvertSlice(std::string_view bytes, bool final_text) {
+  const std::span<char> room = out_.Room(Cp932ToUtf8::Room(bytes.size()));
+  const bool to_room = !room.empty();
+  char* const to = to_room ? room.data() : block_.data();
+  const Cp932ToUtf8::Step step = table_.Convert(bytes, to, to_room && !final_text);
+  std::size_t written = step.written;
   if (step.bad) {
     // The line that holds the sequence is left out, as a line with a bracket error is.
-    converted = converted.substr(0, converted.rfind('\n') + 1);
-    out_.Write(converted);
-    Fail(bytes.substr(0, step.used));
-    return;
+    written = std::string_view(to, written).rfind('\n') + 1;
   }
-  out_.Write(converted);
-  lines_ += CountLines(bytes.substr(0, step.used));
-  if (step.used < bytes.size()) {  // a lead byte at the end
+  if (to_room) {
+    out_.Filled(written);
+  } else {
+    out_.Write(std::string_view(to, written));
+  }
+  lines_ += static_cast<long long>(step.lines);
+  if (step.bad) {
+    Fail();
+  } else if (step.used < bytes.size()) {  // a lead byte at the end
     carry_ = bytes.back();
     carrying_ = true;
   }
 }
 
-void Utf8Output::Fail(std::string_view before) {
+void Utf8Output::Fail() {
   failed_ = true;
-  failed_line_ = lines_ + CountLines(before) + 1;
+  failed_line_ = lines_ + 1;
 }
 
 std::string MessageLine(std::string_view cp932, std::size_t prefix) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,9 @@ class Utf8Output : public ByteSink {
   explicit Utf8Output(ByteSink& out);
 
   void Write(std::string_view bytes) override;
+  // Room for final text (newlines CR LF) once the head is decided, when `out` takes final text.
+  std::span<char> Room(std::size_t n) override;
+  void Filled(std::size_t n) override;
   // Hands on everything held back; a lead byte left at the very end does not map. False when
   // some text did not map. Call it before any message that must follow the text.
   bool Finish();
@@ -29,9 +33,11 @@ class Utf8Output : public ByteSink {
   long long failed_line() const { return failed_line_; }
 
  private:
-  void Convert(std::string_view bytes);
-  void ConvertSlice(std::string_view bytes);
-  void Fail(std::string_view before);
+  // final_text: the newlines are CR LF already.
+  void Convert(std::string_view bytes, bool final_text = false);
+  void ConvertSlice(std::string_view bytes, bool final_text);
+  // Marks the page failed on the line after the newlines converted so far.
+  void Fail();
 
   ByteSink& out_;
   const Cp932ToUtf8& table_;
@@ -43,6 +49,7 @@ class Utf8Output : public ByteSink {
   bool failed_ = false;
   long long failed_line_ = 0;
   std::vector<char> block_;
+  std::vector<char> room_;
 };
 
 // A line of text for a message in UTF-8; a byte that does not map becomes '?'. When the message

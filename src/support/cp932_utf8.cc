@@ -2,10 +2,15 @@
 
 #include <iconv.h>
 
+#include <bit>
 #include <cstring>
 #include <stdexcept>
 
 #include "support/sjis.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace lowtags {
 
@@ -46,14 +51,64 @@ class Iconv {
   iconv_t cd_;
 };
 
-constexpr std::uint64_t kHighBits = 0x8080808080808080;
+// The word steps take the first byte as the lowest.
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+// Copies the bytes before the first that is not ASCII, or under CR LF is a newline, counts the
+// newlines among them, and returns their count. Up to 15 more bytes may be written past them,
+// within the room of `p`'s bytes.
+template <bool kCrLf>
+inline std::size_t CopyAscii(const unsigned char* p, std::size_t n, char* out, std::size_t* lines) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i newline = _mm_set1_epi8('\n');
+  const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  for (; n - i >= 16; i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), block);
+    const __m128i is_newline = _mm_cmpeq_epi8(block, newline);
+    const int stops = _mm_movemask_epi8(block) | (kCrLf ? _mm_movemask_epi8(is_newline) : 0);
+    const int ascii = stops == 0 ? 16 : std::countr_zero(static_cast<unsigned>(stops));
+    if (!kCrLf) {  // the newlines among the bytes taken, each a 1, summed
+      const __m128i taken = _mm_cmplt_epi8(index, _mm_set1_epi8(static_cast<char>(ascii)));
+      const __m128i ones = _mm_and_si128(_mm_and_si128(is_newline, taken), _mm_set1_epi8(1));
+      const __m128i sums = _mm_sad_epu8(ones, _mm_setzero_si128());
+      *lines += static_cast<std::size_t>(_mm_cvtsi128_si32(sums) +
+                                         _mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+    }
+    if (stops != 0) return i + static_cast<std::size_t>(ascii);
+  }
+#endif
+  for (; i < n && p[i] < 0x80 && !(kCrLf && p[i] == '\n'); ++i) {
+    out[i] = static_cast<char>(p[i]);
+    *lines += p[i] == '\n' ? 1 : 0;
+  }
+  return i;
+}
 
-// Writes all three bytes; only the entry's count of them is kept. Every character writes at
-// most three bytes per input byte before it, so the room of three per input byte holds that.
+// IsLeadByte by arithmetic, without a load: 81-9F and E0-FC, with bit 5 flipped, are A1-DC.
+constexpr bool Lead(unsigned char c) {
+  return static_cast<unsigned char>((c ^ 0x20) - 0xA1) < 0x3C;
+}
+constexpr bool LeadAgrees() {
+  for (int c = 0; c < 256; ++c) {
+    if (Lead(static_cast<unsigned char>(c)) != IsLeadByte(static_cast<unsigned char>(c)))
+      return false;
+  }
+  return true;
+}
+static_assert(LeadAgrees());
+
+// Writes the entry's four bytes, its count in the last of them; only the count of bytes is
+// kept. Output stays within three bytes per input byte before it, plus one per newline, so the
+// room of four per input byte holds the extra byte, and a whole block while one is left.
 inline std::size_t Put(std::uint32_t entry, char* out) {
-  out[0] = static_cast<char>(entry);
-  out[1] = static_cast<char>(entry >> 8);
-  out[2] = static_cast<char>(entry >> 16);
+  if constexpr (kLittleEndian) {
+    std::memcpy(out, &entry, sizeof entry);
+  } else {
+    out[0] = static_cast<char>(entry);
+    out[1] = static_cast<char>(entry >> 8);
+    out[2] = static_cast<char>(entry >> 16);
+  }
   return entry >> 24;
 }
 
@@ -66,54 +121,71 @@ const Cp932ToUtf8& Cp932ToUtf8::Get() {
 
 Cp932ToUtf8::Cp932ToUtf8() {
   Iconv cd;
-  ascii_same_ = true;
   for (int c = 0; c < 256; ++c) {
     const char byte = static_cast<char>(c);
-    if (IsLeadByte(byte)) {
-      for (int second = 0; second < 256; ++second) {
-        const char pair[2] = {byte, static_cast<char>(second)};
-        pair_[static_cast<std::size_t>(c * 256 + second)] = cd.Entry(pair, 2);
+    const auto row = static_cast<std::size_t>(c) * 256;
+    if (!IsLeadByte(byte)) {
+      table_[row] = cd.Entry(&byte, 1);
+      // ASCII is copied as it stands, not looked up.
+      if (c < 0x80 && table_[row] != ((1u << 24) | static_cast<unsigned>(c))) {
+        throw std::runtime_error("the C library's CP932 does not keep ASCII as it is");
       }
-    } else {
-      single_[static_cast<std::size_t>(c)] = cd.Entry(&byte, 1);
-      if (c < 0x80 && single_[static_cast<std::size_t>(c)] != ((1u << 24) | unsigned(c))) {
-        ascii_same_ = false;
-      }
+      continue;
+    }
+    for (int second = 0; second < 256; ++second) {
+      const char pair[2] = {byte, static_cast<char>(second)};
+      table_[row + static_cast<std::size_t>(second)] = cd.Entry(pair, 2);
     }
   }
 }
 
-Cp932ToUtf8::Step Cp932ToUtf8::Convert(std::string_view in, char* out) const {
+Cp932ToUtf8::Step Cp932ToUtf8::Convert(std::string_view in, char* out, bool crlf) const {
+  return crlf ? Run<true>(in, out) : Run<false>(in, out);
+}
+
+// ASCII goes in blocks up to the first byte that is not ASCII, or a newline under CR LF; the run of
+// characters that are not ASCII then goes in a loop of its own, so that the branches stay
+// predictable within each kind of run. Each newline is counted, for the line number of a
+// sequence that does not map. The table is read through a local: stores through `out` could
+// otherwise alias it.
+template <bool kCrLf>
+Cp932ToUtf8::Step Cp932ToUtf8::Run(std::string_view in, char* out) const {
   const auto* p = reinterpret_cast<const unsigned char*>(in.data());
   const std::size_t n = in.size();
+  const std::uint32_t* const table = table_.data();
   std::size_t i = 0;
   std::size_t o = 0;
+  std::size_t lines = 0;
   while (i < n) {
-    if (ascii_same_ && n - i >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p + i, sizeof word);
-      if ((word & kHighBits) == 0) {
-        std::memcpy(out + o, &word, sizeof word);
-        i += 8;
-        o += 8;
-        continue;
+    const std::size_t ascii = CopyAscii<kCrLf>(p + i, n - i, out + o, &lines);
+    i += ascii;
+    o += ascii;
+    if (i == n) break;
+    unsigned char c = p[i];
+    if (c == '\n') {  // under CR LF
+      ++lines;
+      out[o++] = '\r';
+      out[o++] = '\n';
+      ++i;
+      continue;
+    }
+    for (;;) {  // c is not ASCII
+      std::size_t take = 1;
+      std::uint32_t entry;
+      if (Lead(c)) {
+        if (i + 1 == n) return {i, o, lines, false};  // its second byte is still to come
+        entry = table[c * 256u + p[i + 1]];
+        take = 2;
+      } else {
+        entry = table[c * 256u];
       }
+      if (entry == 0) return {i, o, lines, true};
+      o += Put(entry, out + o);
+      i += take;
+      if (i == n || (c = p[i]) < 0x80) break;
     }
-    const unsigned char c = p[i];
-    std::uint32_t entry;
-    std::size_t take = 1;
-    if (IsLeadByte(c)) {
-      if (i + 1 == n) break;
-      entry = pair_[c * 256u + p[i + 1]];
-      take = 2;
-    } else {
-      entry = single_[c];
-    }
-    if (entry == 0) return {i, o, true};
-    o += Put(entry, out + o);
-    i += take;
   }
-  return {i, o, false};
+  return {i, o, lines, false};
 }
 
 }  // namespace lowtags
