@@ -117,6 +117,7 @@ class Declarations {
     declared_ = true;
     if (NamesShiftJis(text_.substr(name.begin, name.end - name.begin))) names_.push_back(name);
   }
+  void NoteUnfinished() { declared_ = true; }
   void NoteHeadEnd(std::size_t at) {
     if (head_tag_end_ == std::string_view::npos) head_tag_end_ = at;
   }
@@ -159,7 +160,11 @@ std::size_t ReadMarkup(std::string_view text, std::size_t at, Declarations& foun
   }
   if (StartsNoCase(text, at, "<meta") && EndsName(text, at + 5)) {
     const Tag tag = ReadTag(text, at + 5);
-    if (tag.end == std::string_view::npos) return tag.end;
+    if (tag.end == std::string_view::npos) {
+      // Cut off where the head was decided: it may be a declaration, so none is added.
+      found.NoteUnfinished();
+      return tag.end;
+    }
     if (const Attribute* charset = Find(tag, "charset")) found.Note(charset->value);
     const Attribute* equiv = Find(tag, "http-equiv");
     const Attribute* content = Find(tag, "content");

@@ -1,0 +1,125 @@
+// The UTF-8 sink: the head held until decided, text cut anywhere, failures with their line.
+#include "convert/utf8_output.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "convert/charset_declaration.h"
+#include "support/fake_disk.h"
+#include "support/text_writer.h"
+#include "test_support.h"
+
+namespace lowtags {
+namespace {
+
+using namespace std::string_literals;
+using testing::Recode;
+using testing::Sjis;
+using testing::StringSink;
+
+const std::string kPage = Sjis(
+    "<html><head>\n<meta http-equiv=\"Content-Type\"\ncontent=\"text/html; charset=Shift_JIS\">\n"
+    "<title>見出し</title></head>\n<body>本文ｶﾅ①\n</body></html>\n");
+
+std::string Expected(const std::string& page) {
+  std::string utf8 = Recode(page, "CP932", "UTF-8");
+  const std::size_t at = utf8.find("Shift_JIS");
+  return utf8.replace(at, 9, "UTF-8");
+}
+
+// Cut into pieces of every size from 1 to 9 bytes, double-byte characters and the split
+// declaration included, the text comes out the same.
+TEST(Utf8OutputTest, PiecesOfAnySize) {
+  for (std::size_t piece = 1; piece <= 9; ++piece) {
+    StringSink sink;
+    Utf8Output utf8(sink);
+    for (std::size_t at = 0; at < kPage.size(); at += piece) utf8.Write(kPage.substr(at, piece));
+    EXPECT_TRUE(utf8.Finish());
+    EXPECT_EQ(sink.text, Expected(kPage)) << "pieces of " << piece;
+  }
+}
+
+// Nothing of the head goes on before it is decided, the body streams.
+TEST(Utf8OutputTest, HeadHeldUntilDecided) {
+  StringSink sink;
+  Utf8Output utf8(sink);
+  utf8.Write("<head><title>x</title>\n");
+  EXPECT_EQ(sink.text, "");
+  utf8.Write("</head>\n");
+  EXPECT_EQ(sink.text, "<head><meta charset=\"UTF-8\"><title>x</title>\n</head>\n");
+  utf8.Write("<p>");
+  EXPECT_EQ(sink.text.substr(sink.text.size() - 3), "<p>");
+}
+
+TEST(Utf8OutputTest, HeadDecidedAtTheBound) {
+  StringSink sink;
+  Utf8Output utf8(sink);
+  const std::string filler(kHeadBound, 'x');
+  utf8.Write("<head>" + filler);
+  EXPECT_EQ(sink.text, "<head><meta charset=\"UTF-8\">" + filler);
+}
+
+struct FailCase {
+  const char* name;
+  std::string text;
+  long long line;
+  std::string kept;  // the lines before the one that fails
+};
+
+void PrintTo(const FailCase& c, std::ostream* os) { *os << c.name; }
+
+class Utf8FailTest : public ::testing::TestWithParam<FailCase> {};
+
+TEST_P(Utf8FailTest, ReportsTheLine) {
+  const FailCase& c = GetParam();
+  StringSink sink;
+  Utf8Output utf8(sink);
+  utf8.Write(c.text);
+  EXPECT_FALSE(utf8.Finish());
+  EXPECT_EQ(utf8.failed_line(), c.line);
+  EXPECT_EQ(sink.text, c.kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bytes, Utf8FailTest,
+    ::testing::Values(FailCase{"in_head", "a\nb\nc\x80\n</head>", 3, "a\nb\n"},
+                      FailCase{"in_body", "</head>\nb\n" + Sjis("本") + "\xFD\n", 3,
+                               "</head>\nb\n"},
+                      FailCase{"bad_pair", "</head>\n\x81\x20\n", 2, "</head>\n"},
+                      FailCase{"lead_byte_at_end", "</head>\nok\n\x82", 3, "</head>\nok\n"}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// Through a writer of CR LF that lends its buffer: the same text, newlines as CR LF, whether it
+// comes as lines or as final text with its CR LF already in place.
+TEST(Utf8OutputTest, IntoTheRoomOfACrLfWriter) {
+  FakeDisk disk;
+  disk.AddFile("out", "");
+  int fd = -1;
+  disk.OpenWrite("out", false, &fd);
+  TextWriter writer(disk, fd);
+  Utf8Output utf8(writer);
+  const std::string head = kPage.substr(0, kPage.find("<body>"));
+  const std::string body = kPage.substr(head.size());
+  utf8.Write(head);
+  utf8.Write(body.substr(0, 5));
+  const std::string final_text = testing::WithCrLf(body.substr(5));
+  const std::span<char> room = utf8.Room(final_text.size());
+  ASSERT_FALSE(room.empty());
+  std::copy(final_text.begin(), final_text.end(), room.begin());
+  utf8.Filled(final_text.size());
+  EXPECT_TRUE(utf8.Finish());
+  EXPECT_EQ(writer.Flush(), 0);
+  EXPECT_EQ(*disk.Contents("out"), testing::WithCrLf(Expected(kPage)));
+}
+
+TEST(MessageLineTest, WholeWhenItFitsCutBetweenCharactersWhenNot) {
+  EXPECT_EQ(MessageLine(Sjis("<B>本\n") + "\x80", 10), "<B>本\n?");
+  const std::string long_line = Sjis(testing::Repeat("本", 400));  // 1200 bytes in UTF-8
+  // From 20 bytes of prefix the message is cut at 768 bytes: 748 here, 249 characters.
+  EXPECT_EQ(MessageLine(long_line, 20), testing::Repeat("本", 249));
+}
+
+}  // namespace
+}  // namespace lowtags
