@@ -147,7 +147,7 @@ TEST(OverwriteFakeDiskTest, UnchangedFileIsNotWritten) {
 TEST(OverwriteFakeDiskTest, TextThatDiffersLateIsWrittenWhole) {
   const std::string large = testing::Repeat(kNew, 200'000);
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {kNew + "\x1A" + "after the end", kNew},
+      {kNew + "\x1A\r\n", kNew},  // text after the 0x1A would be refused
       {kNew + "<B>", kNew + "<b>"},
       {large + "<B>\r\n", large + "<b>\r\n"},
       {kNew + "\n", kNew + "\r\n"},

@@ -97,7 +97,7 @@ TEST(Utf8OutputTest, IntoTheRoomOfACrLfWriter) {
   FakeDisk disk;
   disk.AddFile("out", "");
   int fd = -1;
-  disk.OpenWrite("out", false, &fd);
+  disk.OpenWrite("out", &fd);
   TextWriter writer(disk, fd);
   Utf8Output utf8(writer);
   const std::string head = kPage.substr(0, kPage.find("<body>"));

@@ -18,6 +18,7 @@ namespace {
 
 using testing::ProgramRun;
 using testing::RunOnDisk;
+using namespace std::string_literals;
 
 TEST(FileLoopTest, FullDriveAfterConversion) {
   FakeDisk disk;
@@ -156,6 +157,98 @@ TEST(FileLoopTest, StandardInputIsNeitherOpenedNorClosed) {
   EXPECT_EQ(disk.Count(DiskOp::kOpenRead), 0);
   EXPECT_EQ(disk.Count(DiskOp::kClose), 2);  // the test's standard output and error alone
 }
+
+struct FormCase {
+  const char* name;
+  std::vector<const char*> args;  // the page is "page.htm"
+  std::string page;
+  std::string out;
+  std::string after;  // the page afterwards
+  int status = 2;     // most of these fail the page
+};
+
+void PrintTo(const FormCase& c, std::ostream* os) { *os << c.name; }
+
+class OutputFormTest : public ::testing::TestWithParam<FormCase> {};
+
+TEST_P(OutputFormTest, OutputAndPage) {
+  const FormCase& c = GetParam();
+  FakeDisk disk;
+  disk.AddFile("page.htm", c.page);
+  const ProgramRun run = RunOnDisk(disk, c.args);
+  EXPECT_EQ(run.status, c.status);
+  EXPECT_EQ(run.out, c.out);
+  EXPECT_EQ(*disk.Contents("page.htm"), c.after);
+}
+
+const std::string kUtf8Page = "<B>\xE6\x97\xA5\xE6\x9C\xAC</B>\n"s;         // 日本 in UTF-8
+const std::string kEucPage = "<B>\xBA\xA3\xC6\xFC\xA4\xCF\xC0\xB2</B>\n"s;  // 今日は晴 in EUC-JP
+const std::string kSjisPage = "<B>\x93\xFA\x96\x7B</B>\n"s;                 // 日本 in Shift_JIS
+const std::string kUnmapped =
+    "<B>a</B>\nb\n\x80"
+    "c\n"s;
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, OutputFormTest,
+    ::testing::Values(
+        FormCase{"utf8_page_refused",
+                 {"-w", "page.htm"},
+                 kUtf8Page,
+                 "page.htm: not Shift_JIS text (UTF-8)\r\n",
+                 kUtf8Page},
+        FormCase{"euc_page_refused",
+                 {"--utf8", "-w", "page.htm"},
+                 kEucPage,
+                 "page.htm: not Shift_JIS text (EUC-JP)\r\n",
+                 kEucPage},
+        FormCase{
+            "utf8_page_done_already", {"--utf8", "-w", "page.htm"}, kUtf8Page, "", kUtf8Page, 0},
+        FormCase{"no_guard_on_standard_output",
+                 {"page.htm"},
+                 kUtf8Page,
+                 "<b>\xE6\x97\xA5\xE6\x9C\xAC</b>\r\n",
+                 kUtf8Page,
+                 0},
+        FormCase{"utf8_rewrite",
+                 {"-w", "--utf8", "page.htm"},
+                 kSjisPage,
+                 "",
+                 "<b>\xE6\x97\xA5\xE6\x9C\xAC</b>\r\n",
+                 0},
+        FormCase{"utf8_lf_rewrite",
+                 {"--lf", "--utf8", "-w", "page.htm"},
+                 kSjisPage,
+                 "",
+                 "<b>\xE6\x97\xA5\xE6\x9C\xAC</b>\n",
+                 0},
+        FormCase{"unmapped_byte",
+                 {"--utf8", "page.htm"},
+                 kUnmapped,
+                 "<b>a</b>\r\nb\r\npage.htm:3: not convertible to UTF-8\r\n"
+                 "page.htm: failed to convert\r\n",
+                 kUnmapped},
+        FormCase{"unmapped_byte_rewrite",
+                 {"--utf8", "-w", "page.htm"},
+                 kUnmapped,
+                 "page.htm:3: not convertible to UTF-8\r\npage.htm: failed to convert\r\n",
+                 kUnmapped},
+        FormCase{"lf_text_and_messages",
+                 {"--lf", "page.htm"},
+                 "<A>\n<B\n",
+                 "<a>\n<b\npage.htm: '<' unmatch to '>'\npage.htm: failed to convert\n",
+                 "<A>\n<B\n"},
+        FormCase{"bracket_error_line_in_utf8",
+                 {"--utf8", "page.htm"},
+                 "<B>\x93\xFA<I <A>\n",
+                 "page.htm:1: <b>\xE6\x97\xA5<i <A>\r\n'<' does not close.\r\n"
+                 "page.htm: failed to convert\r\n",
+                 "<B>\x93\xFA<I <A>\n"},
+        FormCase{"long_option_after_a_name",
+                 {"page.htm", "--lf"},
+                 "<B>\n",
+                 "<b>\r\n--lf: not found\r\n",
+                 "<B>\n"}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
 
 }  // namespace
 }  // namespace lowtags
