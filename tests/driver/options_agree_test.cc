@@ -228,9 +228,10 @@ TEST(OptionsAgreeTest, EveryLongOptionIsAcceptedAlone) {
     const std::array<const char*, 2> args = {name.c_str(), "page.htm"};
     const CommandLine line = ParseCommandLine(args);
     EXPECT_EQ(line.kind, option.kind) << name;
-    // A setting sets its one flag; a request sets none.
-    const int flag = OnlyFlagSet();
-    EXPECT_EQ(flag >= 0, option.kind == CommandLine::Kind::kFiles) << name;
+    // A setting sets its one flag, or its one setting of the output's form; a request sets none.
+    const int settings = (OnlyFlagSet() >= 0 ? 1 : 0) + (line.form.utf8 ? 1 : 0) +
+                         (line.form.lf ? 1 : 0) + (OnlyFlagSet() == -2 ? 2 : 0);
+    EXPECT_EQ(settings, option.kind == CommandLine::Kind::kFiles ? 1 : 0) << name;
   }
 }
 
