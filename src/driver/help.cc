@@ -11,7 +11,7 @@ namespace lowtags {
 // Stored in UTF-8 so that it reads as it prints; code page 932 is made from it when needed.
 // Only characters that code page 932 has are used.
 const std::string_view kHelpText =
-    "使い方: lowtags [-abcfijkmnorsuw] [--] <htmlfiles>...\n"
+    "使い方: lowtags [-abcfijkmnorsuw] [--utf8] [--lf] [--] <htmlfiles>...\n"
     "        lowtags --help | --version | -usage\n"
     "\n"
     "Shift_JIS (CP932) の HTML ファイルのタグの中の英大文字を小文字（-c では小文字を大文字）\n"
@@ -34,7 +34,10 @@ const std::string_view kHelpText =
     "  -u         リンクやイメージの参照を全て同じディレクトリ内の参照にします。\n"
     "  -w         "
     "元のファイルに上書きします（コピーしたファイルに対して行うことをお勧めします）。\n"
-    "             標準入力 (-) には上書きできません。\n"
+    "             標準入力 (-) には上書きできません。Shift_JIS でないファイルはそのままです。\n"
+    "  --utf8     結果とメッセージを UTF-8 で書き、文字コードの宣言を UTF-8 にします。\n"
+    "             -w では UTF-8 のファイルは変換済みとしてそのままにします。\n"
+    "  --lf       改行を CR LF ではなく LF で書きます。\n"
     "  --         これより後の引数はすべてファイル名です（- で始まる名前も）。\n"
     "  --help     この説明を表示します。\n"
     "  --version  版を表示します。\n"
