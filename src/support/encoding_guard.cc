@@ -42,6 +42,12 @@ void EncodingGuard::Feed(std::string_view bytes) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const unsigned char* const end = p + bytes.size();
   while (p < end) {
+    if (OnlyStopBytesLeft()) {
+      p = NextStopByte(p, end);
+      if (p == end) break;
+      FeedByte(*p++);
+      continue;
+    }
     const bool between =
         !first_bytes_ && utf8_owed_ == 0 && euc_owed_ == 0 && (!seen_eof_byte_ || after_eof_);
     if (between && end - p >= 8 && PlainWord(p)) {
@@ -50,6 +56,24 @@ void EncodingGuard::Feed(std::string_view bytes) {
       FeedByte(*p++);
     }
   }
+}
+
+// Shift_JIS text rules out UTF-8 and EUC-JP within its first few double-byte characters; from
+// then on only a NUL or a 0x1A can change the verdict, and those are found by memchr.
+bool EncodingGuard::OnlyStopBytesLeft() const {
+  return !first_bytes_ && !utf8_valid_ && !euc_valid_ && (!seen_eof_byte_ || after_eof_);
+}
+
+const unsigned char* EncodingGuard::NextStopByte(const unsigned char* p,
+                                                 const unsigned char* end) const {
+  const auto n = static_cast<std::size_t>(end - p);
+  const void* nul = std::memchr(p, 0, n);
+  const unsigned char* stop = nul != nullptr ? static_cast<const unsigned char*>(nul) : end;
+  if (!seen_eof_byte_) {
+    const void* eof = std::memchr(p, 0x1A, static_cast<std::size_t>(stop - p));
+    if (eof != nullptr) stop = static_cast<const unsigned char*>(eof);
+  }
+  return stop;
 }
 
 void EncodingGuard::FeedByte(unsigned char c) {

@@ -29,6 +29,9 @@ class EncodingGuard {
   bool Settled() const { return nul_; }
 
  private:
+  bool OnlyStopBytesLeft() const;
+  // The first byte from p on that could change the verdict, or end.
+  const unsigned char* NextStopByte(const unsigned char* p, const unsigned char* end) const;
   void FeedByte(unsigned char c);
   void FeedUtf8(unsigned char c);
   void FeedEuc(unsigned char c);
