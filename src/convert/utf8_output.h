@@ -14,8 +14,9 @@ namespace lowtags {
 
 // Takes a page's finished text in code page 932, newline as LF, and hands it on to `out` in
 // UTF-8. The head is held back until it is decided (see DeclareUtf8), then the rest streams
-// through in blocks. A sequence that does not map stops the page: the text before it has been
-// handed on, the rest is dropped.
+// through in blocks. A sequence that does not map stops the page: the lines before the one that
+// holds it have been handed on, the rest is dropped. Memory stays within the bound of the head
+// and a few blocks, whatever the size of the page.
 class Utf8Output : public ByteSink {
  public:
   // Throws std::runtime_error when the C library cannot convert from CP932.

@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lowtags {
 
 namespace {
@@ -12,12 +16,24 @@ constexpr std::uint64_t kHighBits = 0x8080808080808080;
 
 constexpr bool HasZeroByte(std::uint64_t v) { return ((v - kOnes) & ~v & kHighBits) != 0; }
 
-// Eight bytes below 0x80 with neither NUL nor 0x1A among them change no rule, once every
-// sequence is complete and no 0x1A waits for what follows it.
-bool PlainWord(const unsigned char* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  return (v & kHighBits) == 0 && !HasZeroByte(v) && !HasZeroByte(v ^ (kOnes * 0x1A));
+// Bytes below 0x80 with neither NUL nor 0x1A among them change no rule, once every sequence is
+// complete and no 0x1A waits for what follows it. Returns the first byte from p on that may.
+const unsigned char* SkipPlain(const unsigned char* p, const unsigned char* end) {
+#if defined(__SSE2__)
+  const __m128i eof = _mm_set1_epi8(0x1A);
+  for (; end - p >= 16; p += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i stops =
+        _mm_or_si128(_mm_cmpeq_epi8(block, _mm_setzero_si128()), _mm_cmpeq_epi8(block, eof));
+    if ((_mm_movemask_epi8(block) | _mm_movemask_epi8(stops)) != 0) return p;
+  }
+#endif
+  for (; end - p >= 8; p += 8) {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    if ((v & kHighBits) != 0 || HasZeroByte(v) || HasZeroByte(v ^ (kOnes * 0x1A))) return p;
+  }
+  return p;
 }
 
 }  // namespace
@@ -50,11 +66,8 @@ void EncodingGuard::Feed(std::string_view bytes) {
     }
     const bool between =
         !first_bytes_ && utf8_owed_ == 0 && euc_owed_ == 0 && (!seen_eof_byte_ || after_eof_);
-    if (between && end - p >= 8 && PlainWord(p)) {
-      p += 8;
-    } else {
-      FeedByte(*p++);
-    }
+    if (between) p = SkipPlain(p, end);
+    if (p < end) FeedByte(*p++);
   }
 }
 
