@@ -175,6 +175,25 @@ TEST(OverwriteLargeTest, RewrittenAsStandardOutputShowsAndBrokenOneLeftAlone) {
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"big.htm", "broken.htm"}));
 }
 
+// A large file's rewrite, begun while it is converted, takes the same forms as standard output:
+// UTF-8 whose declaration is made UTF-8, and LF line ends.
+TEST(OverwriteLargeTest, RewrittenInUtf8WithLfAsStandardOutputShows) {
+  std::string page = "<HTML><HEAD><META CHARSET=SJIS></HEAD>\r\n";
+  while (page.size() < 3 * kRewriteAheadFrom) {
+    page += "<P ALIGN=\"Left\"><A HREF=\"/X/y.htm\">\x8a\xbf \xb6\xde</A><!-- C -->\r\n";
+  }
+  TempDir dir;
+  const std::string big = dir.Write("big.htm", page);
+  const ProgramRun expected = RunProgram({"--utf8", "--lf", "-kna", "big.htm"}, dir.path());
+  ASSERT_EQ(expected.status, 0);
+  ASSERT_TRUE(expected.out.starts_with("<html><head><meta charset=UTF-8></head>\n<p"));
+  const ProgramRun run = RunProgram({"--lf", "--utf8", "-wkna", "big.htm"}, dir.path());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_TRUE(ReadFile(big) == expected.out) << "rewritten text differs";
+  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"big.htm"});
+}
+
 }  // namespace
 }  // namespace lowtags
 
