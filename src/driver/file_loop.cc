@@ -88,14 +88,15 @@ FileOutcome OpenToRewrite(const std::string& name, Disk& disk, Batch& batch, Sou
 }
 
 // The verdict on the bytes of a file opened for -w, as stored, read from the start without
-// moving its position. A file that cannot be read is left to the conversion, which reads it
-// again and reports that.
-NotSjis JudgeStoredText(Disk& disk, int fd) {
+// moving its position, up to the size it was opened with: a small file costs one read. A file
+// that cannot be read is left to the conversion, which reads it again and reports that, as it
+// reports a file that changes meanwhile.
+NotSjis JudgeStoredText(Disk& disk, int fd, off_t size) {
   EncodingGuard guard;
   std::array<char, 64 * 1024> block;  // no allocation that could fail
   off_t at = 0;
   std::size_t got = 0;
-  while (!guard.Settled()) {
+  while (at < size && !guard.Settled()) {
     if (disk.ReadAt(fd, at, block.data(), block.size(), &got) != 0) return NotSjis::kNone;
     if (got == 0) break;
     guard.Feed(std::string_view(block.data(), got));
@@ -119,7 +120,7 @@ FileOutcome RewriteFile(const std::string& name, Disk& disk, Batch& batch, off_t
     return opened;
   }
   *bytes = source.info.size;
-  if (const NotSjis verdict = JudgeStoredText(disk, source.fd); verdict != NotSjis::kNone) {
+  if (const NotSjis verdict = JudgeStoredText(disk, source.fd, source.info.size); verdict != NotSjis::kNone) {
     // Under --utf8 a file in UTF-8 has been converted already: it is done.
     if (verdict == NotSjis::kUtf8 && form.utf8) return FileOutcome::kConverted;
     errmsg(out, "%s: not Shift_JIS text (%s)\n", {name, NotSjisWord(verdict)});
