@@ -1,11 +1,11 @@
 // The program end to end: exit status and the exact bytes on standard output and error.
 #include <gtest/gtest.h>
-#include <iconv.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -26,17 +26,12 @@ using testing::WithCrLf;
 
 // True when the bytes decode as UTF-8, by the C library.
 bool IsUtf8(const std::string& bytes) {
-  iconv_t cd = ::iconv_open("UTF-32LE", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  std::string in(bytes);
-  std::string out(in.size() * 4 + 4, '\0');
-  char* src = in.data();
-  char* dst = out.data();
-  std::size_t src_left = in.size();
-  std::size_t dst_left = out.size();
-  const std::size_t rc = ::iconv(cd, &src, &src_left, &dst, &dst_left);
-  ::iconv_close(cd);
-  return rc != static_cast<std::size_t>(-1);
+  try {
+    (void)testing::Recode(bytes, "UTF-8", "UTF-32LE");
+    return true;
+  } catch (const std::runtime_error&) {
+    return false;
+  }
 }
 
 // The usage text as a reader sees it; the program must print it in code page 932.
