@@ -26,6 +26,7 @@
 #include "driver/file_loop.h"
 #include "require.h"
 #include "support/byte_sink.h"
+#include "support/encoding_guard.h"
 #include "support/fake_disk.h"
 #include "support/line_store.h"
 #include "support/text_reader.h"
@@ -222,7 +223,19 @@ void CheckOverwrite(const Input& in) {
     return;
   }
   Require(after == in.file, "a file that failed is unchanged");
-  if (status == 1) {
+  // A file that is no Shift_JIS text is refused before any rule runs.
+  const NotSjis refused = CheckNotSjis(in.file);
+  if (refused != NotSjis::kNone && in.selector == 0) {
+    Require(status == 2 && messages == "page.htm: not Shift_JIS text (" +
+                                           std::string(NotSjisWord(refused)) + ")\r\n",
+            "a file that is no Shift_JIS text is refused, and only so");
+    return;
+  }
+  // Messages and the write error share the descriptor here: a failed write may have hit the
+  // messages instead of the file, and then the error on them is the reason.
+  const bool messages_lost =
+      messages.find("lowtags: write error on standard output: ") != std::string::npos;
+  if (status == 1 && !messages_lost) {
     Require(messages == "page.htm: failed to rewrite\r\n" ||
                 messages == "page.htm: cannot open to write\r\n",
             "a stopped rewrite says why");
