@@ -339,6 +339,20 @@ TEST(OverwriteFakeDiskTest, FileNamedTwiceIsConvertedAgainFromItsFirstResult) {
   EXPECT_EQ(Without(disk.Paths(), "/site/other.htm").size(), 2u);
 }
 
+// Two files are too few to sync the whole file system for: each temporary file syncs itself.
+TEST(OverwriteFakeDiskTest, TwoFilesSyncThemselves) {
+  FakeDisk disk;
+  disk.AddFile("/s/1.htm", kOld);
+  disk.AddFile("/s/2.htm", kOld);
+  const ProgramRun run = RunOnDisk(disk, {"-w", "/s/1.htm", "/s/2.htm"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(disk.Count(DiskOp::kSyncFileSystem), 0);
+  EXPECT_LT(IndexOf(disk, DiskOp::kSync, "/s/1.htm.tmp1"),
+            IndexOf(disk, DiskOp::kRename, "/s/1.htm.tmp1 -> /s/1.htm"));
+  EXPECT_LT(IndexOf(disk, DiskOp::kSync, "/s/2.htm.tmp2"),
+            IndexOf(disk, DiskOp::kRename, "/s/2.htm.tmp2 -> /s/2.htm"));
+}
+
 TEST(OverwriteFakeDiskTest, ManyFilesShareTheirSyncs) {
   FakeDisk disk;
   std::vector<std::string> names;

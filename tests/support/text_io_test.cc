@@ -113,6 +113,13 @@ TEST(PieceReaderTest, FoldsCarriageReturnsAndStopsAtCtrlZ) {
   }
 }
 
+// Reads of three bytes end on the CR of each line: the next read decides what it was.
+TEST(PieceReaderTest, CrAtTheEndOfEveryRead) {
+  std::string input;
+  for (int i = 0; i < 5000; ++i) input += "ab\r";
+  EXPECT_EQ(Pieces(input, 3), std::vector<std::string>(5000, "ab\n"));
+}
+
 TEST(PieceReaderTest, NothingAfterCtrlZIsRead) {
   FakeDisk disk;
   disk.AddFile("f", "ab\x1A" + std::string(100000, 'z'));
