@@ -171,6 +171,7 @@ INSTANTIATE_TEST_SUITE_P(Width, ConvertTest, ::testing::Values(
     Case{"MinusWithoutDigitBefore", "n", "－５\n", "－5\n"},
     Case{"MinusBetweenDigits", "n", "３－４\n", "3-4\n"},
     Case{"PeriodNeedsWideDigitAfter", "n", "１．5\n", "1．5\n"},
+    Case{"PeriodBeforeLetterStays", "n", "９．Ａ\n", "9．Ａ\n"},
     Case{"PeriodNeedsWideDigitBefore", "n", "1．５\n", "1．5\n"},
     Case{"PeriodBetweenLetters", "na", "Ａ．Ｂ\n", "A．B\n"},
     Case{"PeriodNotWithoutDigitOption", "a", "１．５\n", "１．５\n"},

@@ -62,6 +62,8 @@ INSTANTIATE_TEST_SUITE_P(
         GuardCase{"eof_byte_crlf_then_text", kAscii + "\x1A\r\n" + kAscii, NotSjis::kAfterEof},
         GuardCase{"eof_byte_before_utf8", "\x1A"s + "日本", NotSjis::kAfterEof},
         GuardCase{"bom_on_ascii", "\xEF\xBB\xBF" + kAscii, NotSjis::kUtf8},
+        // The mark alone decides: what follows it need not be UTF-8.
+        GuardCase{"bom_before_sjis", "\xEF\xBB\xBF" + kAscii + "\x82\xA0", NotSjis::kUtf8},
         GuardCase{"bom_cut_short", "\xEF\xBB" + kAscii, NotSjis::kNone},
         GuardCase{"utf8_two_byte_only", kAscii + "caf\xC3\xA9 na\xC3\xAFve" + kAscii,
                   NotSjis::kNone},
