@@ -194,17 +194,6 @@ TEST(OverwriteLargeTest, RewrittenInUtf8WithLfAsStandardOutputShows) {
   EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"big.htm"});
 }
 
-}  // namespace
-}  // namespace lowtags
-
-namespace lowtags {
-namespace {
-
-using testing::ProgramRun;
-using testing::ReadFile;
-using testing::RunProgram;
-using testing::TempDir;
-
 struct stat StatOf(const std::string& path) {
   struct stat st {};
   EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
