@@ -290,14 +290,20 @@ TEST(OverwriteFakeDiskTest, FailureInTheMiddleOfABatch) {
             IndexOf(disk, DiskOp::kRename, "/s/2.htm.tmp2 -> /s/2.htm"));
 }
 
-// A batch fails while the next is being converted: that one is dropped whole, messages included.
-TEST(OverwriteFakeDiskTest, FailureWhileTheNextBatchIsConverted) {
-  FakeDisk disk;
+// Pages /s/0.htm up to /s/<n-1>.htm, each holding kOld; their names.
+std::vector<std::string> AddPages(FakeDisk& disk, int n) {
   std::vector<std::string> names;
-  for (int i = 0; i < 300; ++i) {
+  for (int i = 0; i < n; ++i) {
     names.push_back("/s/" + std::to_string(i) + ".htm");
     disk.AddFile(names.back(), kOld);
   }
+  return names;
+}
+
+// A batch fails while the next is being converted: that one is dropped whole, messages included.
+TEST(OverwriteFakeDiskTest, FailureWhileTheNextBatchIsConverted) {
+  FakeDisk disk;
+  const std::vector<std::string> names = AddPages(disk, 300);
   disk.FailCall(DiskOp::kRename, 10, EIO);
   std::vector<const char*> args = {"-w"};
   for (const std::string& name : names) args.push_back(name.c_str());
@@ -355,11 +361,7 @@ TEST(OverwriteFakeDiskTest, TwoFilesSyncThemselves) {
 
 TEST(OverwriteFakeDiskTest, ManyFilesShareTheirSyncs) {
   FakeDisk disk;
-  std::vector<std::string> names;
-  for (int i = 0; i < 200; ++i) {
-    names.push_back("/s/" + std::to_string(i) + ".htm");
-    disk.AddFile(names.back(), kOld);
-  }
+  const std::vector<std::string> names = AddPages(disk, 200);
   std::vector<const char*> args = {"-w"};
   for (const std::string& name : names) args.push_back(name.c_str());
   const ProgramRun run = RunOnDisk(disk, args);
