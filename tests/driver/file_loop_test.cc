@@ -149,6 +149,21 @@ INSTANTIATE_TEST_SUITE_P(
             "StdinUnderOverwrite", {"-w", "-", "page.htm"}, {}, 2, "-: not a regular file\r\n"}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
+// A message proper stops at 1024 bytes; a name that cannot fit whole is cut to 768 bytes so that
+// the rest of the message still follows it.
+TEST(FileLoopTest, LongNameInAMessageIsCutAtTheLimit) {
+  const std::string tail = ": not found\r\n";
+  const std::vector<std::pair<std::size_t, std::string>> cases = {
+      {1011, tail}, {1012, tail}, {1013, ": not found"}, {1020, ": no"}, {1024, ""},
+      {1025, std::string(768, 'n') + tail}, {3000, std::string(768, 'n') + tail}};
+  for (const auto& [length, expected] : cases) {
+    FakeDisk disk;
+    const std::string name(length, 'n');
+    const std::string want = length > 1024 ? expected : name + expected;
+    EXPECT_EQ(RunOnDisk(disk, {name.c_str()}).out, want) << length;
+  }
+}
+
 TEST(FileLoopTest, StandardInputIsNeitherOpenedNorClosed) {
   FakeDisk disk;
   disk.SetStdin("<I>y</I>\n");
