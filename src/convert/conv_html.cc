@@ -27,16 +27,13 @@ std::span<char> TextOf(std::span<char> piece) {
 
 void ReportBracketError(ByteSink& out, ScanStatus status, const std::string& path,
                         const ConvState& state, const LineEdit& edit, bool utf8) {
-  const char* format = status == ScanStatus::kSecondOpen
-                           ? "%s:%d: %s'<' does not close.\n"
-                           : "%s:%d: %s'>' does not correspond with '<'.\n";
+  const auto report = status == ScanStatus::kSecondOpen ? TagNotClosed : NoOpeningBracket;
   if (!utf8) {
-    errmsg(out, format, {path, state.line_no, edit.Text()});
+    report(out, path, state.line_no, edit.Text());
     return;
   }
-  const std::size_t prefix =
-      MsgArg(path).AsString().size() + 3 + std::to_string(state.line_no).size();
-  errmsg(out, format, {path, state.line_no, MessageLine(edit.Text(), prefix)});
+  const std::size_t prefix = LinePrefixSize(path, state.line_no);
+  report(out, path, state.line_no, MessageLine(edit.Text(), prefix));
 }
 
 // The text under --utf8, with what it reports. Before a message, everything held back is
@@ -52,7 +49,7 @@ class Utf8Lines {
   // False when the text did not all convert; that has then been reported.
   bool Settle(ByteSink& out, const std::string& path) {
     if (!on() || utf8_->Finish()) return true;
-    errmsg(out, "%s:%d: not convertible to UTF-8\n", {path, utf8_->failed_line()});
+    NotConvertibleToUtf8(out, path, utf8_->failed_line());
     return false;
   }
 
@@ -131,7 +128,7 @@ ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out,
   // A read error is no end of file: the file is not passed as a shorter one.
   if (input.error() != 0) return ConvResult::kFailed;
   if (state.in_tag && !Options.ignore_brackets) {
-    errmsg(out, "%s: '<' unmatch to '>'\n", {path});
+    TagOpenAtEnd(out, path);
     return ConvResult::kFailed;
   }
   // Whole lines go to the store in chunks, not checked one by one.

@@ -123,10 +123,10 @@ bool Batch::Settle() {
   for (std::size_t i = 0; i < f.entries.size() && ok; ++i) {
     show(f.entries[i].messages_end);
     if (f.results[i] == ESTALE) {
-      errmsg(out_, "%s: changed while converting\n", {f.entries[i].path});
+      ChangedWhileConverting(out_, f.entries[i].path);
       ++changed_;
     } else if (f.results[i] != 0) {
-      errmsg(out_, "%s: failed to rewrite\n", {f.entries[i].path});
+      FailedToRewrite(out_, f.entries[i].path);
       ok = false;
     }
   }

@@ -19,9 +19,9 @@ int CheckRoom(Disk& disk, const std::string& path, ByteSink& out) {
   if (getFreeSpace(disk, path) > 0) return 0;
   // Names with a drive prefix keep the message that names the drive.
   if (path.size() >= 2 && path[1] == ':') {
-    errmsg(out, "%c drive: no free disk space\n", {path[0]});
+    NoFreeSpaceOnDrive(out, path[0]);
   } else {
-    errmsg(out, "no free disk space\n");
+    NoFreeSpace(out);
   }
   return -1;
 }

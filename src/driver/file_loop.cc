@@ -30,7 +30,7 @@ namespace {
 // kFailed: the file got a message of its own, and the run will end with status 2.
 enum class FileOutcome { kConverted, kFailed, kStop };
 
-// The usage lines are printed as they are, not through the message formatter.
+// The usage lines are printed as they are.
 void PrintLine(ByteSink& out, std::string_view text) {
   out.Write(text);
   out.Write("\n");
@@ -55,14 +55,14 @@ FileOutcome ConvertFile(const std::string& name, Disk& disk, ByteSink& out,
                         const OutputForm& form) {
   int fd = -1;
   if (OpenInput(disk, name, &fd) != 0) {
-    errmsg(out, "%s: not found\n", {name});
+    NotFound(out, name);
     return FileOutcome::kFailed;
   }
   PieceReader input(disk, fd);
   int result = conv_html(input, name, out, nullptr, form) == ConvResult::kConverted ? 0 : -1;
   result |= CloseInput(disk, fd, name, out);
   if (result == 0) return FileOutcome::kConverted;
-  errmsg(out, "%s: failed to convert\n", {name});
+  FailedToConvert(out, name);
   return FileOutcome::kFailed;
 }
 
@@ -75,10 +75,10 @@ FileOutcome OpenToRewrite(const std::string& name, Disk& disk, Batch& batch, Sou
       case OpenStatus::kOpen:
         break;
       case OpenStatus::kNotFound:
-        errmsg(out, "%s: not found\n", {name});
+        NotFound(out, name);
         return FileOutcome::kFailed;
       case OpenStatus::kNotRegular:
-        errmsg(out, "%s: not a regular file\n", {name});
+        NotRegularFile(out, name);
         return FileOutcome::kFailed;
     }
     if (!batch.Holds(source->info)) return FileOutcome::kConverted;
@@ -111,7 +111,7 @@ FileOutcome RewriteFile(const std::string& name, Disk& disk, Batch& batch, off_t
   ByteSink& out = batch.messages();
   // Standard input has no file to write back into.
   if (name == kStdinName) {
-    errmsg(out, "%s: not a regular file\n", {name});
+    NotRegularFile(out, name);
     return FileOutcome::kFailed;
   }
   Source source;
@@ -123,13 +123,13 @@ FileOutcome RewriteFile(const std::string& name, Disk& disk, Batch& batch, off_t
   if (const NotSjis verdict = JudgeStoredText(disk, source.fd, source.info.size); verdict != NotSjis::kNone) {
     // Under --utf8 a file in UTF-8 has been converted already: it is done.
     if (verdict == NotSjis::kUtf8 && form.utf8) return FileOutcome::kConverted;
-    errmsg(out, "%s: not Shift_JIS text (%s)\n", {name, NotSjisWord(verdict)});
+    NotShiftJis(out, name, NotSjisWord(verdict));
     return FileOutcome::kFailed;
   }
   PieceReader input(disk, source.fd);
   Replacement replacement(disk, source, form.line_ends());
   if (conv_html(input, name, out, &replacement, form) != ConvResult::kConverted) {
-    errmsg(out, "%s: failed to convert\n", {name});
+    FailedToConvert(out, name);
     return FileOutcome::kFailed;
   }
   std::optional<Pending> pending;
@@ -140,12 +140,12 @@ FileOutcome RewriteFile(const std::string& name, Disk& disk, Batch& batch, off_t
       pending->KeepOpen(std::exchange(source.fd, -1));
       return batch.Add(std::move(*pending), name) ? FileOutcome::kConverted : FileOutcome::kStop;
     case ReplaceStatus::kCannotOpen:
-      errmsg(out, "%s: cannot open to write\n", {name});
+      CannotOpenToWrite(out, name);
       return FileOutcome::kStop;
     case ReplaceStatus::kFailed:
       break;
   }
-  errmsg(out, "%s: failed to rewrite\n", {name});
+  FailedToRewrite(out, name);
   return FileOutcome::kStop;
 }
 
@@ -175,7 +175,7 @@ int RewriteAll(const std::vector<std::string>& files, Disk& disk, ByteSink& out,
 int PrintHelp(Charset charset, ByteSink& out) {
   std::string text;
   if (const int error = HelpText(charset, &text); error != 0) {
-    errmsg(out, "cannot convert the help text: %s\n", {std::strerror(error)});
+    CannotConvertHelp(out, std::strerror(error));
     return 1;
   }
   out.Write(text);
@@ -191,10 +191,10 @@ int Run(const CommandLine& line, Disk& disk, ByteSink& out, int err_fd, Charset 
       PrintLine(out, usage[kSynopsisLine]);
       return 1;
     case CommandLine::Kind::kUnknownOption:
-      errmsg(out, "%c: unknown option\n", {line.bad_option});
+      UnknownOption(out, line.bad_option);
       return 1;
     case CommandLine::Kind::kUnknownLongOption:
-      errmsg(out, "%s: unknown option\n", {line.bad_long_option});
+      UnknownLongOption(out, line.bad_long_option);
       return 1;
     case CommandLine::Kind::kHelp:
       return PrintHelp(charset, out);
@@ -208,7 +208,7 @@ int Run(const CommandLine& line, Disk& disk, ByteSink& out, int err_fd, Charset 
     try {
       (void)Cp932ToUtf8::Get();
     } catch (const std::runtime_error& e) {
-      errmsg(out, "%s\n", {e.what()});
+      LibraryFault(out, e.what());
       return 1;
     }
   }

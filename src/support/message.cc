@@ -1,116 +1,133 @@
 #include "support/message.h"
 
-#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdint>
-#include <cstdio>
 
 namespace lowtags {
-
-char msg_buf[kMsgBufSize];
 
 namespace {
 
 std::string_view UpToNul(std::string_view s) { return s.substr(0, s.find('\0')); }
 
-// Appends bytes at len, dropping whatever would not leave room for the final NUL.
-void Put(std::size_t& len, std::string_view bytes) {
-  const std::size_t n = std::min(bytes.size(), kMsgBufSize - 1 - len);
-  std::copy_n(bytes.data(), n, msg_buf + len);
-  len += n;
-}
-
-template <typename Int>
-void PutInt(std::size_t& len, Int value, int base) {
-  char digits[16];
-  const auto res = std::to_chars(digits, digits + sizeof digits, value, base);
-  Put(len, std::string_view(digits, static_cast<std::size_t>(res.ptr - digits)));
-}
-
-void PutFixed(std::size_t& len, double value) {
-  char text[400];  // "%f" of the largest double is 317 bytes
-  const int n = std::snprintf(text, sizeof text, "%f", value);
-  if (n > 0) {
-    Put(len, std::string_view(text, std::min(static_cast<std::size_t>(n), sizeof text - 1)));
+// One message being put together, on the stack. A piece begun below the limit may run past it
+// by the digits of a number at most.
+class Message {
+ public:
+  Message& Text(std::string_view fixed) {
+    if (len_ < kMsgLimit) Put(fixed.substr(0, kMsgLimit - len_));
+    return *this;
   }
-}
-
-// A string that does not fit whole is cut so that the message stands at 768 bytes, leaving room
-// for the rest of the format; past 768 there is nothing left to give it.
-void PutString(std::size_t& len, std::string_view s) {
-  constexpr std::size_t kCutTo = kMsgLimit - 256;
-  if (len + s.size() <= kMsgLimit) {
-    Put(len, s);
-  } else if (len < kCutTo) {
-    Put(len, s.substr(0, kCutTo - len));
-  }
-}
-
-void Convert(std::size_t& len, char letter, const MsgArg& arg) {
-  switch (letter) {
-    case 'c': {
-      const char low = static_cast<char>(arg.AsInt());
-      Put(len, std::string_view(&low, 1));
-      break;
+  Message& Name(std::string_view s) {
+    s = UpToNul(s);
+    if (len_ + s.size() <= kMsgLimit) {
+      Put(s);
+    } else if (len_ < kMsgCutTo) {
+      Put(s.substr(0, kMsgCutTo - len_));
     }
-    case 'd':
-      PutInt(len, static_cast<std::int32_t>(arg.AsInt()), 10);
-      break;
-    case 'x':
-      PutInt(len, static_cast<std::uint32_t>(arg.AsInt()), 16);
-      break;
-    case 'f':
-      PutFixed(len, arg.AsDouble());
-      break;
-    case 's':
-      PutString(len, arg.AsString());
-      break;
-    default:
-      break;
+    return *this;
   }
+  Message& Number(std::int32_t n) {
+    if (len_ >= kMsgLimit) return *this;
+    const auto end = std::to_chars(bytes_.data() + len_, bytes_.data() + bytes_.size(), n).ptr;
+    len_ = static_cast<std::size_t>(end - bytes_.data());
+    return *this;
+  }
+  void WriteTo(ByteSink& out) const { out.Write(std::string_view(bytes_.data(), len_)); }
+
+ private:
+  void Put(std::string_view s) {
+    s.copy(bytes_.data() + len_, s.size());
+    len_ += s.size();
+  }
+
+  std::array<char, kMsgLimit + 16> bytes_;
+  std::size_t len_ = 0;
+};
+
+void NameThen(ByteSink& out, std::string_view name, std::string_view rest) {
+  Message().Name(name).Text(rest).WriteTo(out);
 }
 
-bool TakesArgument(char letter) {
-  return std::string_view("cdxfs").find(letter) != std::string_view::npos;
+void LineError(ByteSink& out, std::string_view path, int line_no, std::string_view line,
+               std::string_view what) {
+  Message().Name(path).Text(":").Number(line_no).Text(": ").Name(line).Text(what).WriteTo(out);
 }
 
 }  // namespace
 
-MsgArg::MsgArg(std::string_view v) : kind_(Kind::kString), str_(UpToNul(v)) {}
-MsgArg::MsgArg(const char* v)
-    : kind_(Kind::kString), str_(v != nullptr ? std::string_view(v) : std::string_view()) {}
-MsgArg::MsgArg(const std::string& v) : MsgArg(std::string_view(v)) {}
+void NotFound(ByteSink& out, std::string_view name) { NameThen(out, name, ": not found\n"); }
 
-std::string_view err_edit(std::string_view format, std::span<const MsgArg> args) {
-  format = UpToNul(format);
-  std::size_t len = 0;
-  std::size_t next_arg = 0;
-  std::size_t i = 0;
-  while (len < kMsgLimit && i < format.size()) {
-    const char byte = format[i++];
-    if (byte != '%') {
-      Put(len, std::string_view(&byte, 1));
-    } else if (i == format.size()) {
-      Put(len, "%");  // a lone % at the end has no letter to go with it
-    } else if (const char letter = format[i++]; TakesArgument(letter)) {
-      Convert(len, letter, next_arg < args.size() ? args[next_arg] : MsgArg());
-      ++next_arg;
-    } else {
-      const char pair[2] = {'%', letter};
-      Put(len, std::string_view(pair, 2));
-    }
-  }
-  msg_buf[len] = '\0';
-  return std::string_view(msg_buf, len);
+void NotRegularFile(ByteSink& out, std::string_view name) {
+  NameThen(out, name, ": not a regular file\n");
 }
 
-void errmsg(ByteSink& out, std::string_view format, std::initializer_list<MsgArg> args) {
-  format = UpToNul(format);
-  if (format.find('%') == std::string_view::npos) {
-    out.Write(format);
-  } else {
-    out.Write(err_edit(format, std::span<const MsgArg>(args.begin(), args.size())));
-  }
+void FailedToConvert(ByteSink& out, std::string_view name) {
+  NameThen(out, name, ": failed to convert\n");
+}
+
+void NotShiftJis(ByteSink& out, std::string_view name, std::string_view rule) {
+  Message().Name(name).Text(": not Shift_JIS text (").Name(rule).Text(")\n").WriteTo(out);
+}
+
+void CannotOpenToWrite(ByteSink& out, std::string_view name) {
+  NameThen(out, name, ": cannot open to write\n");
+}
+
+void FailedToRewrite(ByteSink& out, std::string_view name) {
+  NameThen(out, name, ": failed to rewrite\n");
+}
+
+void ChangedWhileConverting(ByteSink& out, std::string_view name) {
+  NameThen(out, name, ": changed while converting\n");
+}
+
+void UnknownOption(ByteSink& out, char letter) {
+  Message().Text(std::string_view(&letter, 1)).Text(": unknown option\n").WriteTo(out);
+}
+
+void UnknownLongOption(ByteSink& out, std::string_view word) {
+  NameThen(out, word, ": unknown option\n");
+}
+
+void CannotConvertHelp(ByteSink& out, std::string_view reason) {
+  Message().Text("cannot convert the help text: ").Name(reason).Text("\n").WriteTo(out);
+}
+
+void LibraryFault(ByteSink& out, std::string_view reason) { NameThen(out, reason, "\n"); }
+
+void NoFreeSpace(ByteSink& out) { out.Write("no free disk space\n"); }
+
+void NoFreeSpaceOnDrive(ByteSink& out, char drive) {
+  Message().Text(std::string_view(&drive, 1)).Text(" drive: no free disk space\n").WriteTo(out);
+}
+
+void TagNotClosed(ByteSink& out, std::string_view path, int line_no, std::string_view line) {
+  LineError(out, path, line_no, line, "'<' does not close.\n");
+}
+
+void NoOpeningBracket(ByteSink& out, std::string_view path, int line_no, std::string_view line) {
+  LineError(out, path, line_no, line, "'>' does not correspond with '<'.\n");
+}
+
+void TagOpenAtEnd(ByteSink& out, std::string_view path) {
+  NameThen(out, path, ": '<' unmatch to '>'\n");
+}
+
+void NotConvertibleToUtf8(ByteSink& out, std::string_view path, long long line_no) {
+  // The count is given as 32 bits, as every line number in a message.
+  Message()
+      .Name(path)
+      .Text(":")
+      .Number(static_cast<std::int32_t>(line_no))
+      .Text(": not convertible to UTF-8\n")
+      .WriteTo(out);
+}
+
+std::size_t LinePrefixSize(std::string_view path, int line_no) {
+  std::array<char, 16> digits;
+  const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), line_no).ptr;
+  return UpToNul(path).size() + 3 + static_cast<std::size_t>(end - digits.data());
 }
 
 }  // namespace lowtags

@@ -145,7 +145,7 @@ class Scanner {
   void WidenKana(std::size_t p);
   void NarrowAlnum(std::size_t p);
   void EndOfLine(std::size_t p);
-  bool Fail(std::string_view format);
+  bool Fail(void (*report)(ByteSink&, std::string_view, int, std::string_view));
   void Emit(std::string_view bytes) { out_.append(bytes); }
 
   const OptionSet& opt_;
@@ -246,7 +246,7 @@ bool Scanner::Scan() {
     if (opt_.join_lines && p == 0 && (Starts(0, "<p>") || Starts(0, "<P>"))) ParagraphStart();
     if (At(p) == '<') {
       st_.quote_state = -1;
-      if (st_.in_tag && !opt_.ignore_brackets) return Fail("%s:%d: %s'<' does not close.\n");
+      if (st_.in_tag && !opt_.ignore_brackets) return Fail(TagNotClosed);
       st_.in_tag = 1;
       if (TagRules(p)) continue;
       p = Step(p);
@@ -254,7 +254,7 @@ bool Scanner::Scan() {
     }
     if (At(p) == '>') {
       if (!st_.in_tag && !opt_.ignore_brackets) {
-        return Fail("%s:%d: %s'>' does not correspond with '<'.\n");
+        return Fail(NoOpeningBracket);
       }
       st_.in_tag = 0;
       st_.link_kind = 0;
@@ -446,16 +446,18 @@ void Scanner::EndOfLine(std::size_t p) {
   }
 }
 
-bool Scanner::Fail(std::string_view format) {
-  const MsgArg args[] = {MsgArg(kPath), MsgArg(st_.line_no), MsgArg(line_.data())};
-  Emit(err_edit(format, args));
+bool Scanner::Fail(void (*report)(ByteSink&, std::string_view, int, std::string_view)) {
+  testing::StringSink message;
+  report(message, kPath, st_.line_no, line_.data());
+  Emit(message.text);
   return false;
 }
 
 bool Scanner::Finish() {
   if (st_.in_tag && !opt_.ignore_brackets) {
-    const MsgArg args[] = {MsgArg(kPath)};
-    Emit(err_edit("%s: '<' unmatch to '>'\n", args));
+    testing::StringSink message;
+    TagOpenAtEnd(message, kPath);
+    Emit(message.text);
     return false;
   }
   return true;
