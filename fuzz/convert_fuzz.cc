@@ -28,7 +28,6 @@
 #include "support/byte_sink.h"
 #include "support/encoding_guard.h"
 #include "support/fake_disk.h"
-#include "support/line_store.h"
 #include "support/text_reader.h"
 #include "support/text_writer.h"
 

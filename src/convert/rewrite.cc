@@ -69,13 +69,6 @@ OpenStatus OpenIn(Disk& disk, int at, const std::string& path,
   return OpenStatus::kOpen;
 }
 
-// Hands every entry of the store to `out`; after a failed write the rest is not walked.
-void PutEntries(TextWriter& out, name_lst& store) {
-  for (auto entry = get_name(store, 0); entry && out.error() == 0; entry = get_name(store, 1)) {
-    out.Write(*entry);
-  }
-}
-
 // The first n bytes of one file, raw, to another.
 int CopyStart(Disk& disk, int from, int to, off_t n) {
   std::vector<char> block(kCopyBlock);
@@ -270,11 +263,9 @@ Replacement::Replacement(Disk& disk, const Source& source, LineEnds ends)
     : disk_(disk),
       source_(source),
       ends_(ends),
-      same_(std::make_unique<SameText>(disk, source.fd, source.info.size, ends)) {
-  name_init(store_);
-}
+      same_(std::make_unique<SameText>(disk, source.fd, source.info.size, ends)) {}
 
-Replacement::~Replacement() { del_allname(store_); }
+Replacement::~Replacement() = default;
 
 void Replacement::Write(std::string_view bytes) {
   if (text_) {
@@ -307,14 +298,15 @@ void Replacement::Filled(std::size_t n) {
 }
 
 void Replacement::Keep(std::string_view bytes) {
-  if (add_name(store_, bytes) != 0) {
-    failed_ = true;
+  try {
+    kept_.append(bytes);
+  } catch (const std::bad_alloc&) {
+    failed_ = true;  // the text kept so far is as it was
     return;
   }
-  stored_ += bytes.size();
-  if (stored_ >= kRewriteAheadFrom && !tried_early_) {
+  if (kept_.size() >= kRewriteAheadFrom && !tried_early_) {
     tried_early_ = true;
-    if (StartEarly()) del_allname(store_);
+    if (StartEarly()) std::string().swap(kept_);
   }
 }
 
@@ -328,7 +320,7 @@ bool Replacement::StartEarly() {
     TextWriter& text = text_.emplace(disk_, temp_->fd(), TextWriter::kBlock, ends_);
     text.SyncEarly();  // the new text is synced before it replaces the old
     text.WriteInBackground();
-    PutEntries(text, store_);
+    text.Write(kept_);
     return true;
   } catch (const std::exception&) {  // no memory, or no thread to be had
     text_.reset();
@@ -359,8 +351,9 @@ ReplaceStatus Replacement::Finish(std::optional<Pending>* pending) {
         return err == -1 ? ReplaceStatus::kCannotOpen : ReplaceStatus::kFailed;
       }
       // Room for every newline of the kept text as CR LF: one write for a small file.
-      TextWriter out(disk_, temp_->fd(), std::min(TextWriter::kBlock, 2 * stored_ + 64), ends_);
-      PutEntries(out, store_);
+      TextWriter out(disk_, temp_->fd(), std::min(TextWriter::kBlock, 2 * kept_.size() + 64),
+                     ends_);
+      out.Write(kept_);
       if (out.Flush() != 0) return ReplaceStatus::kFailed;
     } else if (text_->Flush() != 0) {
       return ReplaceStatus::kFailed;

@@ -9,7 +9,6 @@
 
 #include "support/byte_sink.h"
 #include "support/disk.h"
-#include "support/line_store.h"
 #include "support/text_writer.h"
 
 namespace lowtags {
@@ -106,7 +105,7 @@ enum class ReplaceStatus {
 
 // Where the converted text of a file under -w goes. It is compared with the file's bytes as it
 // comes: while they agree nothing is kept, so an unchanged file costs neither memory nor a
-// temporary file. From the first difference on the text is kept in the line store, and once a
+// temporary file. From the first difference on the text is kept in memory, and once a
 // file proves large its temporary file is begun and written on a second thread while the
 // conversion goes on.
 class Replacement : public ByteSink {
@@ -139,8 +138,7 @@ class Replacement : public ByteSink {
   LineEnds ends_;
   std::unique_ptr<SameText> same_;  // while the text agrees with the file
   off_t agreed_ = 0;                // bytes of the file that begin the new text
-  name_lst store_;
-  std::size_t stored_ = 0;
+  std::string kept_;  // the new text after the agreed start, until the temporary file is begun
   bool tried_early_ = false;
   bool failed_ = false;
   std::optional<Pending> temp_;

@@ -18,7 +18,6 @@
 #include "driver/usage.h"
 #include "support/cp932_utf8.h"
 #include "support/encoding_guard.h"
-#include "support/line_store.h"
 #include "support/message.h"
 #include "support/text_reader.h"
 #include "support/text_writer.h"
@@ -120,7 +119,8 @@ FileOutcome RewriteFile(const std::string& name, Disk& disk, Batch& batch, off_t
     return opened;
   }
   *bytes = source.info.size;
-  if (const NotSjis verdict = JudgeStoredText(disk, source.fd, source.info.size); verdict != NotSjis::kNone) {
+  if (const NotSjis verdict = JudgeStoredText(disk, source.fd, source.info.size);
+      verdict != NotSjis::kNone) {
     // Under --utf8 a file in UTF-8 has been converted already: it is done.
     if (verdict == NotSjis::kUtf8 && form.utf8) return FileOutcome::kConverted;
     NotShiftJis(out, name, NotSjisWord(verdict));
@@ -212,8 +212,6 @@ int Run(const CommandLine& line, Disk& disk, ByteSink& out, int err_fd, Charset 
       return 1;
     }
   }
-  // Every line of a rewritten file is kept, repeated lines included.
-  name_lst_dup_check = 0;
   if (Options.overwrite) return RewriteAll(line.files, disk, out, err_fd, line.form);
   bool any_failed = false;
   for (const std::string& name : line.files) {

@@ -12,7 +12,6 @@
 #include "convert/options.h"
 #include "convert/reference_converter.h"
 #include "support/fake_disk.h"
-#include "support/line_store.h"
 #include "support/text_reader.h"
 #include "support/text_writer.h"
 #include "test_support.h"
@@ -140,9 +139,7 @@ TEST(WholeLinesOverwrite, RunningOutOfMemoryLosesNothing) {
   const std::string expected = WithCrLf(reference::ReferenceConvert(options, input, &failed));
   options.overwrite = 1;
   const OptionSet saved = Options;
-  const int saved_dup_check = name_lst_dup_check;
   Options = options;
-  name_lst_dup_check = 0;  // as the program has it: every line of a rewritten file is kept
   // Runs the conversion with allocation `fail_at` failing (none when negative); the allocations.
   const auto run = [&](long fail_at) {
     FakeDisk disk;
@@ -164,7 +161,6 @@ TEST(WholeLinesOverwrite, RunningOutOfMemoryLosesNothing) {
   EXPECT_GT(allocations, 10);
   for (long fail_at = 0; fail_at < allocations && !HasFailure(); ++fail_at) run(fail_at);
   Options = saved;
-  name_lst_dup_check = saved_dup_check;
 }
 
 }  // namespace
