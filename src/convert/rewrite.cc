@@ -55,32 +55,37 @@ int OpenFolderPath(Disk& disk, int at, const std::string& folder, int* fd) {
   return 0;
 }
 
+Status Opening(int err) { return Status(Status::Step::kOpen, err); }
+
 // Opens the folder that holds the last name of `path` (relative to `at`), and gives that name.
-OpenStatus OpenIn(Disk& disk, int at, const std::string& path,
-                  std::shared_ptr<const Folder>* opened, std::string* name) {
+Status OpenIn(Disk& disk, int at, const std::string& path, std::shared_ptr<const Folder>* opened,
+              std::string* name) {
   const SplitPath split = Split(path);
-  if (split.name.empty()) return OpenStatus::kNotFound;
+  if (split.name.empty()) return Opening(EISDIR);
   int fd = -1;
-  if (OpenFolderPath(disk, at, split.folder, &fd) != 0) {
-    return OpenStatus::kNotFound;
-  }
+  if (const int err = OpenFolderPath(disk, at, split.folder, &fd); err != 0) return Opening(err);
   *opened = std::make_shared<const Folder>(disk, fd);
   *name = split.name;
-  return OpenStatus::kOpen;
+  return Status();
 }
 
 // The first n bytes of one file, raw, to another.
-int CopyStart(Disk& disk, int from, int to, off_t n) {
+Status CopyStart(Disk& disk, int from, int to, off_t n) {
   std::vector<char> block(kCopyBlock);
   for (off_t at = 0; at < n;) {
     std::size_t got = 0;
     const auto want = static_cast<std::size_t>(std::min<off_t>(n - at, kCopyBlock));
-    if (const int err = disk.ReadAt(from, at, block.data(), want, &got); err != 0) return err;
-    if (got == 0) return EIO;  // the file shrank: it changed while converting
-    if (const int err = disk.Write(to, block.data(), got); err != 0) return err;
+    if (const int err = disk.ReadAt(from, at, block.data(), want, &got); err != 0) {
+      return Status(Status::Step::kRead, err);
+    }
+    // The file shrank: it changed while converting.
+    if (got == 0) return Status(Status::Step::kRead, EIO);
+    if (const int err = disk.Write(to, block.data(), got); err != 0) {
+      return Status(Status::Step::kWrite, err);
+    }
     at += static_cast<off_t>(got);
   }
-  return 0;
+  return Status();
 }
 
 // Access lists decide who may read the file: without them the new file would be open to users
@@ -91,17 +96,19 @@ bool MustKeep(const std::string& name) {
          name.starts_with("user.");
 }
 
-int CopyAttributes(Disk& disk, int from, int to) {
+Status CopyAttributes(Disk& disk, int from, int to) {
   std::vector<std::string> names;
-  if (const int err = disk.ListAttributes(from, &names); err != 0) return err;
+  if (const int err = disk.ListAttributes(from, &names); err != 0) {
+    return Status(Status::Step::kCopy, err);
+  }
   std::string value;
   for (const std::string& name : names) {
     int err = disk.GetAttribute(from, name, &value);
     if (err == ENODATA) continue;  // removed since the list was made
     if (err == 0) err = disk.SetAttribute(to, name, value);
-    if (err != 0 && MustKeep(name)) return err;
+    if (err != 0 && MustKeep(name)) return Status(Status::Step::kCopy, err);
   }
-  return 0;
+  return Status();
 }
 
 }  // namespace
@@ -112,46 +119,51 @@ void Source::Reset() {
   folder.reset();
 }
 
-OpenStatus OpenSource(Disk& disk, const std::string& path, Source* source, LastFolder* last) {
+Status OpenSource(Disk& disk, const std::string& path, Source* source, LastFolder* last) {
   std::shared_ptr<const Folder> folder;
   std::string name;
   const SplitPath split = Split(path);
   if (last != nullptr && last->folder && last->path == split.folder && !split.name.empty()) {
     folder = last->folder;
     name = split.name;
-  } else if (OpenIn(disk, kWorkingFolder, path, &folder, &name) != OpenStatus::kOpen) {
-    return OpenStatus::kNotFound;
+  } else if (const Status opened = OpenIn(disk, kWorkingFolder, path, &folder, &name);
+             !opened.ok()) {
+    return opened;
   } else if (last != nullptr) {
     last->path = split.folder;
     last->folder = folder;
   }
+  const Status not_regular(Status::Step::kKind, EINVAL);
   for (int links = 0; links <= kMaxLinks; ++links) {
     FileInfo info;
-    if (disk.StatAt(folder->fd(), name, &info) != 0) return OpenStatus::kNotFound;
+    if (const int err = disk.StatAt(folder->fd(), name, &info); err != 0) return Opening(err);
     if (S_ISLNK(info.mode)) {
       std::string target;
-      if (disk.ReadLinkAt(folder->fd(), name, &target) != 0 || target.empty()) {
-        return OpenStatus::kNotFound;
+      if (const int err = disk.ReadLinkAt(folder->fd(), name, &target); err != 0) {
+        return Opening(err);
       }
+      if (target.empty()) return Opening(ENOENT);
       // A relative target starts from the link's own folder.
       const std::shared_ptr<const Folder> from = folder;
-      if (OpenIn(disk, from->fd(), target, &folder, &name) != OpenStatus::kOpen) {
-        return OpenStatus::kNotFound;
+      if (const Status opened = OpenIn(disk, from->fd(), target, &folder, &name); !opened.ok()) {
+        return opened;
       }
       continue;
     }
-    if (S_ISDIR(info.mode)) return OpenStatus::kNotFound;
-    if (!S_ISREG(info.mode)) return OpenStatus::kNotRegular;
+    if (S_ISDIR(info.mode)) return Opening(EISDIR);
+    if (!S_ISREG(info.mode)) return not_regular;
     source->disk = &disk;
-    if (disk.OpenReadAt(folder->fd(), name, &source->fd) != 0) return OpenStatus::kNotFound;
+    if (const int err = disk.OpenReadAt(folder->fd(), name, &source->fd); err != 0) {
+      return Opening(err);
+    }
     // The name may have changed hands between the look and the open.
-    if (disk.Stat(source->fd, &source->info) != 0) return OpenStatus::kNotFound;
-    if (!S_ISREG(source->info.mode)) return OpenStatus::kNotRegular;
+    if (const int err = disk.Stat(source->fd, &source->info); err != 0) return Opening(err);
+    if (!S_ISREG(source->info.mode)) return not_regular;
     source->folder = std::move(folder);
     source->name = std::move(name);
-    return OpenStatus::kOpen;
+    return Status();
   }
-  return OpenStatus::kNotFound;
+  return Opening(ELOOP);
 }
 
 // ----- Pending
@@ -176,26 +188,28 @@ Pending::~Pending() {
   if (live_) (void)disk_.UnlinkAt(folder_->fd(), temp_);
 }
 
-int Pending::Create() {
+Status Pending::Create() {
   const int err = disk_.CreateTempAt(folder_->fd(), name_, &fd_, &temp_);
   live_ = err == 0;
-  return err;
+  return Status(Status::Step::kCreate, err);
 }
 
-int Pending::SyncAndClose(bool synced) {
-  const int err = synced ? 0 : disk_.Sync(fd_);
-  const int closed = disk_.Close(std::exchange(fd_, -1));
-  return err != 0 ? err : closed;
+Status Pending::SyncAndClose(bool synced) {
+  const Status sync(Status::Step::kSync, synced ? 0 : disk_.Sync(fd_));
+  const Status closed(Status::Step::kClose, disk_.Close(std::exchange(fd_, -1)));
+  return sync.ok() ? closed : sync;
 }
 
-int Pending::Rename() {
+Status Pending::Rename() {
   // Another program may have saved the file, or put a link in its place, since it was read:
   // then the new text belongs to nothing that is there now.
   FileInfo now;
-  if (disk_.StatAt(folder_->fd(), name_, &now) != 0 || !SameVersion(now, read_)) return ESTALE;
-  const int err = disk_.RenameAt(folder_->fd(), temp_, name_);
-  if (err == 0) live_ = false;
-  return err;
+  if (disk_.StatAt(folder_->fd(), name_, &now) != 0 || !SameVersion(now, read_)) {
+    return Status(Status::Step::kRename, ESTALE);
+  }
+  const Status renamed(Status::Step::kRename, disk_.RenameAt(folder_->fd(), temp_, name_));
+  if (renamed.ok()) live_ = false;
+  return renamed;
 }
 
 // ----- Replacement
@@ -313,7 +327,7 @@ void Replacement::Keep(std::string_view bytes) {
 // Whatever fails here is tried again, and reported, in Finish.
 bool Replacement::StartEarly() {
   try {
-    if (Begin() != 0) {
+    if (!Begin().ok()) {
       temp_.reset();
       return false;
     }
@@ -329,53 +343,54 @@ bool Replacement::StartEarly() {
   }
 }
 
-// Makes the temporary file and copies the start that the new text shares with the old. Returns
-// 0, or -1 when the file may not be replaced, or an errno value when writing failed.
-int Replacement::Begin() {
-  if (disk_.MayWriteAt(source_.folder->fd(), source_.name) != 0) return -1;
+// Makes the temporary file and copies the start that the new text shares with the old.
+Status Replacement::Begin() {
+  const Status may(Status::Step::kCreate, disk_.MayWriteAt(source_.folder->fd(), source_.name));
+  if (!may.ok()) return may;
   temp_.emplace(disk_, source_.folder, source_.name, source_.info);
-  if (temp_->Create() != 0) return -1;
+  if (const Status created = temp_->Create(); !created.ok()) return created;
   return CopyStart(disk_, source_.fd, temp_->fd(), agreed_);
 }
 
-ReplaceStatus Replacement::Finish(std::optional<Pending>* pending) {
+Status Replacement::Finish(std::optional<Pending>* pending) {
   try {
     if (same_) {
-      if (same_->AtEnd()) return ReplaceStatus::kUnchanged;
+      if (same_->AtEnd()) return Status();
       agreed_ = same_->offset();  // the new text is the start of the old
       same_.reset();
     }
     if (!text_) {
-      if (const int err = Begin(); err != 0) {
+      if (const Status begun = Begin(); !begun.ok()) {
         temp_.reset();
-        return err == -1 ? ReplaceStatus::kCannotOpen : ReplaceStatus::kFailed;
+        return begun;
       }
       // Room for every newline of the kept text as CR LF: one write for a small file.
       TextWriter out(disk_, temp_->fd(), std::min(TextWriter::kBlock, 2 * kept_.size() + 64),
                      ends_);
       out.Write(kept_);
-      if (out.Flush() != 0) return ReplaceStatus::kFailed;
-    } else if (text_->Flush() != 0) {
-      return ReplaceStatus::kFailed;
+      if (const Status written = out.Flush(); !written.ok()) return written;
+    } else if (const Status written = text_->Flush(); !written.ok()) {
+      return written;
     }
     text_.reset();  // its thread is done
     return Complete(pending);
   } catch (const std::bad_alloc&) {
-    return ReplaceStatus::kFailed;  // a temporary file goes with the Replacement
+    return Status(Status::Step::kWrite, ENOMEM);  // a temporary file goes with the Replacement
   }
 }
 
 // The mode is set after the writes, because a write by someone other than root clears the
 // set-user-ID and set-group-ID bits; the access list after the mode, which would rewrite its
 // mask.
-ReplaceStatus Replacement::Complete(std::optional<Pending>* pending) {
-  if (disk_.CopyOwnerAndMode(temp_->fd(), source_.info) != 0 ||
-      CopyAttributes(disk_, source_.fd, temp_->fd()) != 0) {
-    return ReplaceStatus::kFailed;
+Status Replacement::Complete(std::optional<Pending>* pending) {
+  const Status mode(Status::Step::kCopy, disk_.CopyOwnerAndMode(temp_->fd(), source_.info));
+  if (!mode.ok()) return mode;
+  if (const Status copied = CopyAttributes(disk_, source_.fd, temp_->fd()); !copied.ok()) {
+    return copied;
   }
   pending->emplace(std::move(*temp_));
   temp_.reset();
-  return ReplaceStatus::kReady;
+  return Status();
 }
 
 }  // namespace lowtags

@@ -9,6 +9,7 @@
 
 #include "support/byte_sink.h"
 #include "support/disk.h"
+#include "support/status.h"
 #include "support/text_writer.h"
 
 namespace lowtags {
@@ -46,8 +47,6 @@ struct Source {
   FileInfo info;                         // as the file was opened
 };
 
-enum class OpenStatus { kOpen, kNotFound, kNotRegular };
-
 // The folder of the last name given, kept for the next name in the same folder: a site's pages
 // share few folders, and opening one costs two calls.
 struct LastFolder {
@@ -56,9 +55,9 @@ struct LastFolder {
 };
 
 // Follows symbolic links, once, to the file that `path` names, working from folder descriptors so
-// that no path is ever built: any depth works. A FIFO, device or socket is not opened.
-OpenStatus OpenSource(Disk& disk, const std::string& path, Source* source,
-                      LastFolder* last = nullptr);
+// that no path is ever built: any depth works. A FIFO, device or socket is not opened (kKind);
+// whatever else fails is kOpen.
+Status OpenSource(Disk& disk, const std::string& path, Source* source, LastFolder* last = nullptr);
 
 // A file's complete new text in a temporary file beside it, waiting to take its name. The
 // temporary file goes with the Pending unless Rename is called.
@@ -71,7 +70,7 @@ class Pending {
   ~Pending();
 
   // Makes the temporary file and opens it for writing.
-  int Create();
+  Status Create();
   // Keeps the file that was read open until the Pending goes: the rename then only drops a name,
   // and freeing the old file is left to whoever ends the Pending.
   void KeepOpen(int fd) { old_fd_ = fd; }
@@ -80,10 +79,10 @@ class Pending {
   const std::shared_ptr<const Folder>& shared_folder() const { return folder_; }
   const FileInfo& read() const { return read_; }
   // Syncs the temporary file's data (when not synced with its whole file system) and closes it.
-  int SyncAndClose(bool synced);
+  Status SyncAndClose(bool synced);
   // Renames the temporary file over the file, if the name still gives the file as it was read:
   // ESTALE when it does not.
-  int Rename();
+  Status Rename();
 
  private:
   Disk& disk_;
@@ -94,13 +93,6 @@ class Pending {
   int fd_ = -1;
   int old_fd_ = -1;
   bool live_ = false;  // the temporary file exists
-};
-
-enum class ReplaceStatus {
-  kUnchanged,   // the new text is the old: nothing is written
-  kReady,       // the new text waits in a temporary file
-  kCannotOpen,  // the file may not be written, or no temporary file can be made beside it
-  kFailed,      // a write failed, or an attribute that guards access could not be copied
 };
 
 // Where the converted text of a file under -w goes. It is compared with the file's bytes as it
@@ -123,15 +115,17 @@ class Replacement : public ByteSink {
   // A line could not be kept: the file must not be replaced.
   bool failed() const { return failed_; }
   // Once the whole file is converted: writes what is left, copies owner, mode and extended
-  // attributes. With kReady the temporary file, not yet synced, is in *pending.
-  ReplaceStatus Finish(std::optional<Pending>* pending);
+  // attributes. When ok, the temporary file, not yet synced, is in *pending, or nothing is when
+  // the new text is the old. kCreate when the file may not be written or no temporary file can
+  // be made beside it.
+  Status Finish(std::optional<Pending>* pending);
 
  private:
   class SameText;
   void Keep(std::string_view bytes);
   bool StartEarly();
-  int Begin();
-  ReplaceStatus Complete(std::optional<Pending>* pending);
+  Status Begin();
+  Status Complete(std::optional<Pending>* pending);
 
   Disk& disk_;
   const Source& source_;

@@ -87,7 +87,7 @@ void Batch::Drop() {
 
 void Batch::Launch(bool here) {
   auto flight = std::make_unique<Flight>();
-  flight->results.assign(entries_.size(), -1);
+  flight->results.assign(entries_.size(), Status(Status::Step::kRename, ECANCELED));
   flight->renamed.reserve(entries_.size());
   for (const Entry& entry : entries_) {
     flight->files.emplace_back(entry.pending.read().dev, entry.pending.read().ino);
@@ -122,10 +122,10 @@ bool Batch::Settle() {
   bool ok = true;
   for (std::size_t i = 0; i < f.entries.size() && ok; ++i) {
     show(f.entries[i].messages_end);
-    if (f.results[i] == ESTALE) {
+    if (f.results[i].code() == ESTALE) {
       ChangedWhileConverting(out_, f.entries[i].path);
       ++changed_;
-    } else if (f.results[i] != 0) {
+    } else if (!f.results[i].ok()) {
       FailedToRewrite(out_, f.entries[i].path);
       ok = false;
     }
@@ -142,13 +142,14 @@ void Batch::Apply(Flight& f) {
   try {
     const std::size_t trusted = SyncAll(f.entries);
     for (; i < f.entries.size(); ++i) {
-      const int err = i < trusted ? f.entries[i].pending.Rename() : EIO;
-      f.results[i] = err;
-      if (err == 0) f.renamed.push_back(&f.entries[i].pending.folder());
-      if (err != 0 && err != ESTALE) break;
+      const Status renamed =
+          i < trusted ? f.entries[i].pending.Rename() : Status(Status::Step::kSync, EIO);
+      f.results[i] = renamed;
+      if (renamed.ok()) f.renamed.push_back(&f.entries[i].pending.folder());
+      if (!renamed.ok() && renamed.code() != ESTALE) break;
     }
   } catch (const std::exception&) {  // a disk that allocates (the tests' fake) ran out
-    if (i < f.results.size()) f.results[i] = ENOMEM;
+    if (i < f.results.size()) f.results[i] = Status(Status::Step::kRename, ENOMEM);
   }
   if (own_syncs || !AwaitSync(f)) SyncFolders(f.renamed);
 }
@@ -173,7 +174,7 @@ bool Batch::AwaitSync(const Flight& f) {
 std::size_t Batch::SyncAll(std::vector<Entry>& entries) {
   const bool own_syncs = entries.size() <= kOwnSyncs;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (entries[i].pending.SyncAndClose(!own_syncs) != 0) return i;
+    if (!entries[i].pending.SyncAndClose(!own_syncs).ok()) return i;
   }
   if (own_syncs) return entries.size();
   // One sync of each file system holding a temporary file; the first file there is the first

@@ -64,7 +64,7 @@ class Batch {
   struct Flight {
     std::vector<Entry> entries;
     std::string messages;
-    std::vector<int> results;               // per file: 0, ESTALE (changed), another errno
+    std::vector<Status> results;  // per file; ESTALE when it changed, ECANCELED when not tried
     std::vector<std::pair<dev_t, ino_t>> files;  // as read
     std::vector<const Folder*> renamed;
     std::thread thread;

@@ -1,5 +1,7 @@
 #include "driver/checked_close.h"
 
+#include <cerrno>
+
 #include "support/message.h"
 
 namespace lowtags {
@@ -15,37 +17,29 @@ bool WantsRoom(Disk& disk, int fd) {
   return writable;
 }
 
-int CheckRoom(Disk& disk, const std::string& path, ByteSink& out) {
-  if (getFreeSpace(disk, path) > 0) return 0;
+Status CheckRoom(Disk& disk, const std::string& path, ByteSink& out) {
+  double bytes = 0.0;
+  if (disk.FreeSpace(path, &bytes) == 0 && bytes >= 1.0) return Status();
   // Names with a drive prefix keep the message that names the drive.
   if (path.size() >= 2 && path[1] == ':') {
     NoFreeSpaceOnDrive(out, path[0]);
   } else {
     NoFreeSpace(out);
   }
-  return -1;
+  return Status(Status::Step::kRoom, ENOSPC);
 }
 
 }  // namespace
 
-double FreeDiskSpace = 0.0;
-
-int getFreeSpace(Disk& disk, const std::string& path) {
-  double bytes = -1.0;
-  if (disk.FreeSpace(path, &bytes) != 0) bytes = -1.0;
-  FreeDiskSpace = bytes;
-  if (bytes > 2147483647.0) return 2147483647;
-  return static_cast<int>(bytes);
-}
-
-int Fclose(Disk& disk, int fd, const std::string& path, ByteSink& out) {
+Status CloseChecked(Disk& disk, int fd, const std::string& path, ByteSink& out) {
   const bool wants_room = WantsRoom(disk, fd);
-  if (const int rc = disk.Close(fd); rc != 0) return rc;
-  return wants_room ? CheckRoom(disk, path, out) : 0;
+  const Status closed(Status::Step::kClose, disk.Close(fd));
+  if (!closed.ok()) return closed;
+  return wants_room ? CheckRoom(disk, path, out) : Status();
 }
 
-int CheckStdinRoom(Disk& disk, ByteSink& out) {
-  return WantsRoom(disk, 0) ? CheckRoom(disk, "/dev/stdin", out) : 0;
+Status CheckStdinRoom(Disk& disk, ByteSink& out) {
+  return WantsRoom(disk, 0) ? CheckRoom(disk, "/dev/stdin", out) : Status();
 }
 
 }  // namespace lowtags

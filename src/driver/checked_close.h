@@ -5,22 +5,16 @@
 
 #include "support/byte_sink.h"
 #include "support/disk.h"
+#include "support/status.h"
 
 namespace lowtags {
 
-// The value of the last free-space query, in bytes; -1.0 when it failed.
-extern double FreeDiskSpace;
+// Closes fd. A failed close is its status, without a message; a drive that shows less than a
+// byte free (or cannot be asked) is kRoom, after a message. The drive is asked only when fd is a
+// regular file on a file system mounted read-write, or when that cannot be told.
+Status CloseChecked(Disk& disk, int fd, const std::string& path, ByteSink& out);
 
-// Bytes available to the user where `path` lives: 2147483647 at most, -1 when the query fails.
-// Also sets FreeDiskSpace.
-int getFreeSpace(Disk& disk, const std::string& path);
-
-// Closes fd. Returns the close's own error, or -1 after a message when the drive shows no free
-// space (or cannot be asked), else 0. The drive is asked only when fd is a regular file on a
-// file system mounted read-write, or when that cannot be told.
-int Fclose(Disk& disk, int fd, const std::string& path, ByteSink& out);
-
-// The same test for standard input, which stays open: -1 after a message, else 0.
-int CheckStdinRoom(Disk& disk, ByteSink& out);
+// The same test for standard input, which stays open.
+Status CheckStdinRoom(Disk& disk, ByteSink& out);
 
 }  // namespace lowtags

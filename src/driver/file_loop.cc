@@ -44,10 +44,10 @@ int OpenInput(Disk& disk, const std::string& name, int* fd) {
   return disk.OpenRead(name, fd);
 }
 
-// The checked close (standard input stays open); its result.
-int CloseInput(Disk& disk, int fd, const std::string& name, ByteSink& out) {
+// The checked close (standard input stays open).
+Status CloseInput(Disk& disk, int fd, const std::string& name, ByteSink& out) {
   if (name == kStdinName) return CheckStdinRoom(disk, out);
-  return Fclose(disk, fd, name, out);
+  return CloseChecked(disk, fd, name, out);
 }
 
 FileOutcome ConvertFile(const std::string& name, Disk& disk, ByteSink& out,
@@ -59,8 +59,8 @@ FileOutcome ConvertFile(const std::string& name, Disk& disk, ByteSink& out,
   }
   PieceReader input(disk, fd);
   int result = conv_html(input, name, out, nullptr, form) == ConvResult::kConverted ? 0 : -1;
-  result |= CloseInput(disk, fd, name, out);
-  if (result == 0) return FileOutcome::kConverted;
+  const Status closed = CloseInput(disk, fd, name, out);
+  if (result == 0 && closed.ok()) return FileOutcome::kConverted;
   FailedToConvert(out, name);
   return FileOutcome::kFailed;
 }
@@ -70,15 +70,13 @@ FileOutcome ConvertFile(const std::string& name, Disk& disk, ByteSink& out,
 FileOutcome OpenToRewrite(const std::string& name, Disk& disk, Batch& batch, Source* source) {
   ByteSink& out = batch.messages();
   for (;;) {
-    switch (OpenSource(disk, name, source, &batch.last_folder())) {
-      case OpenStatus::kOpen:
-        break;
-      case OpenStatus::kNotFound:
-        NotFound(out, name);
-        return FileOutcome::kFailed;
-      case OpenStatus::kNotRegular:
+    if (const Status opened = OpenSource(disk, name, source, &batch.last_folder()); !opened.ok()) {
+      if (opened.step() == Status::Step::kKind) {
         NotRegularFile(out, name);
-        return FileOutcome::kFailed;
+      } else {
+        NotFound(out, name);
+      }
+      return FileOutcome::kFailed;
     }
     if (!batch.Holds(source->info)) return FileOutcome::kConverted;
     source->Reset();
@@ -133,20 +131,17 @@ FileOutcome RewriteFile(const std::string& name, Disk& disk, Batch& batch, off_t
     return FileOutcome::kFailed;
   }
   std::optional<Pending> pending;
-  switch (replacement.Finish(&pending)) {
-    case ReplaceStatus::kUnchanged:
-      return FileOutcome::kConverted;
-    case ReplaceStatus::kReady:
-      pending->KeepOpen(std::exchange(source.fd, -1));
-      return batch.Add(std::move(*pending), name) ? FileOutcome::kConverted : FileOutcome::kStop;
-    case ReplaceStatus::kCannotOpen:
+  if (const Status finished = replacement.Finish(&pending); !finished.ok()) {
+    if (finished.step() == Status::Step::kCreate) {
       CannotOpenToWrite(out, name);
-      return FileOutcome::kStop;
-    case ReplaceStatus::kFailed:
-      break;
+    } else {
+      FailedToRewrite(out, name);
+    }
+    return FileOutcome::kStop;
   }
-  FailedToRewrite(out, name);
-  return FileOutcome::kStop;
+  if (!pending) return FileOutcome::kConverted;  // the new text is the old
+  pending->KeepOpen(std::exchange(source.fd, -1));
+  return batch.Add(std::move(*pending), name) ? FileOutcome::kConverted : FileOutcome::kStop;
 }
 
 int RewriteAll(const std::vector<std::string>& files, Disk& disk, ByteSink& out, int err_fd,
@@ -236,9 +231,9 @@ int RunLowtags(std::span<const char* const> args, Disk& disk, int out_fd, int er
     static constexpr std::string_view kNoMemory = "lowtags: out of memory\n";
     disk.Write(err_fd, kNoMemory.data(), kNoMemory.size());
   }
-  if (const int error = out.Flush(); error != 0) {
+  if (const Status flushed = out.Flush(); !flushed.ok()) {
     std::string text = "lowtags: write error on standard output: ";
-    text += std::strerror(error);
+    text += std::strerror(flushed.code());
     text += '\n';
     disk.Write(err_fd, text.data(), text.size());
     status = 1;

@@ -14,14 +14,14 @@ TextWriter::TextWriter(Disk& disk, int fd, std::size_t block, LineEnds ends)
 void TextWriter::Write(std::string_view bytes) {
   // Half a block at a time: room for twice its bytes covers a text made only of newlines.
   const std::size_t slice = buffer_.size() / 2;
-  for (std::size_t at = 0; at < bytes.size() && error_ == 0; at += slice) {
+  for (std::size_t at = 0; at < bytes.size() && error_.ok(); at += slice) {
     WriteSlice(bytes.substr(at, slice));
   }
 }
 
 void TextWriter::WriteSlice(std::string_view bytes) {
   if (buffer_.size() - used_ < 2 * bytes.size()) Spill();
-  if (error_ != 0) return;
+  if (!error_.ok()) return;
   char* out = buffer_.data() + used_;
   if (!crlf_) {
     std::memcpy(out, bytes.data(), bytes.size());
@@ -48,9 +48,9 @@ void TextWriter::WriteLine(std::string_view line) {
     Write(line);
     return;
   }
-  if (error_ != 0) return;
+  if (!error_.ok()) return;
   if (buffer_.size() - used_ < line.size() + 1) Spill();
-  if (error_ != 0) return;
+  if (!error_.ok()) return;
   const bool ends_line = crlf_ && !line.empty() && line.back() == '\n';
   const std::size_t text = line.size() - (ends_line ? 1 : 0);
   char* out = buffer_.data() + used_;
@@ -71,14 +71,14 @@ std::span<char> TextWriter::Room(std::size_t n) {
 
 void TextWriter::Filled(std::size_t n) {
   // After a failed write the rest is dropped, as everywhere.
-  if (error_ == 0) used_ += n;
+  if (error_.ok()) used_ += n;
 }
 
-int TextWriter::Flush() {
+Status TextWriter::Flush() {
   Spill();
   if (behind_ != nullptr) {
-    const int error = behind_->Drain();
-    if (error_ == 0) error_ = error;
+    const Status error = behind_->Drain();
+    if (error_.ok()) error_ = error;
   }
   return error_;
 }
@@ -88,12 +88,12 @@ void TextWriter::WriteInBackground() {
 }
 
 void TextWriter::Spill() {
-  if (error_ == 0 && used_ > 0) {
+  if (error_.ok() && used_ > 0) {
     if (behind_ != nullptr) {
       error_ = behind_->Hand(buffer_, used_);
     } else {
-      error_ = disk_.Write(fd_, buffer_.data(), used_);
-      if (error_ == 0 && sync_early_) disk_.StartSync(fd_);
+      error_ = Status(Status::Step::kWrite, disk_.Write(fd_, buffer_.data(), used_));
+      if (error_.ok() && sync_early_) disk_.StartSync(fd_);
     }
   }
   used_ = 0;

@@ -8,6 +8,7 @@
 
 #include "support/byte_sink.h"
 #include "support/disk.h"
+#include "support/status.h"
 #include "support/write_behind.h"
 
 namespace lowtags {
@@ -32,12 +33,12 @@ class TextWriter : public ByteSink {
   // None when newlines stay LF: the room is for text whose newlines are CR LF already.
   std::span<char> Room(std::size_t n) override;
   void Filled(std::size_t n) override;
-  // Writes out what is buffered; returns the first error seen so far (0 when none).
-  int Flush();
+  // Writes out what is buffered; returns the first failed write so far, or ok.
+  Status Flush();
   // From now on full blocks are written on a second thread while the next fills; Flush waits
   // for them. Throws std::bad_alloc or std::system_error when that cannot be set up.
   void WriteInBackground();
-  int error() const { return error_; }
+  const Status& error() const { return error_; }
   // After each block written, the disk starts syncing it: for a file that is synced at the end.
   void SyncEarly() { sync_early_ = true; }
 
@@ -52,7 +53,7 @@ class TextWriter : public ByteSink {
   bool crlf_;
   std::vector<char> buffer_;
   std::size_t used_ = 0;
-  int error_ = 0;
+  Status error_;
   bool sync_early_ = false;
   std::unique_ptr<WriteBehind> behind_;
 };

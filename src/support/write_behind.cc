@@ -25,19 +25,19 @@ WriteBehind::~WriteBehind() {
   thread_.join();
 }
 
-int WriteBehind::Hand(std::vector<char>& block, std::size_t used) {
+Status WriteBehind::Hand(std::vector<char>& block, std::size_t used) {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return !spare_.empty(); });
   queued_.push_back({std::move(block), used});
   block = std::move(spare_.back());
   spare_.pop_back();
-  const int error = error_;
+  const Status error = error_;
   lock.unlock();
   changed_.notify_all();
   return error;
 }
 
-int WriteBehind::Drain() {
+Status WriteBehind::Drain() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return queued_.empty() && !writing_; });
   return error_;
@@ -51,7 +51,7 @@ void WriteBehind::Run() {
     Queued block = std::move(queued_.front());
     queued_.erase(queued_.begin());
     writing_ = true;
-    const bool write = error_ == 0;
+    const bool write = error_.ok();
     lock.unlock();
     int error = 0;
     if (write) {
@@ -64,7 +64,7 @@ void WriteBehind::Run() {
       }
     }
     lock.lock();
-    if (error_ == 0) error_ = error;
+    if (error_.ok()) error_ = Status(Status::Step::kWrite, error);
     spare_.push_back(std::move(block.bytes));
     writing_ = false;
     changed_.notify_all();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/disk.h"
+#include "support/status.h"
 
 namespace lowtags {
 
@@ -26,11 +27,11 @@ class WriteBehind {
   ~WriteBehind();
 
   // Queues the first `used` bytes of `block` for writing and puts an empty block of the same
-  // size in its place, waiting while every block is in flight. Returns the first write error so
+  // size in its place, waiting while every block is in flight. Returns the first failed write so
   // far; after one, nothing more is written.
-  int Hand(std::vector<char>& block, std::size_t used);
-  // Waits until every queued block is written; the first write error, or 0.
-  int Drain();
+  Status Hand(std::vector<char>& block, std::size_t used);
+  // Waits until every queued block is written; the first failed write, or ok.
+  Status Drain();
 
  private:
   struct Queued {
@@ -48,7 +49,7 @@ class WriteBehind {
   std::vector<std::vector<char>> spare_;  // written, ready to be lent again
   bool writing_ = false;                  // the thread holds a block
   bool stopping_ = false;
-  int error_ = 0;
+  Status error_;
   std::thread thread_;  // last: it starts once everything else is in place
 };
 
