@@ -30,6 +30,12 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+FileInfo OfType(mode_t mode) {
+  FileInfo info;
+  info.mode = mode;
+  return info;
+}
+
 }  // namespace
 
 // --- Setting up
@@ -56,11 +62,6 @@ void FakeDisk::AddSymlink(const std::string& path, const std::string& target) {
   symlinks_[path] = target;
 }
 
-void FakeDisk::AddHardLink(const std::string& existing, const std::string& path) {
-  symlinks_.erase(path);
-  files_[path] = files_.at(existing);
-}
-
 void FakeDisk::AddSpecial(const std::string& path, mode_t type) {
   symlinks_.erase(path);
   files_[path] = NewInode(type | 0666);
@@ -77,15 +78,6 @@ void FakeDisk::OnCall(DiskOp op, int nth, std::function<void()> action) {
   rules_.push_back({op, nth, 0, std::move(action)});
 }
 
-int FakeDisk::OpenWrite(const std::string& path, int* fd) {
-  const std::lock_guard lock(mutex_);
-  if (const int err = Enter(DiskOp::kOpenWrite, path)) return Leave(err);
-  const auto inode = Find(path);
-  if (!inode) return Leave(ENOENT);
-  *fd = NewDescriptor({inode, path, false, true, 0});
-  return Leave(0);
-}
-
 void FakeDisk::SetStdin(std::string_view bytes, mode_t type) {
   auto inode = std::make_shared<Inode>();
   inode->bytes.assign(bytes);
@@ -93,12 +85,21 @@ void FakeDisk::SetStdin(std::string_view bytes, mode_t type) {
   fds_[0] = OpenFile{std::move(inode), "(standard input)", true, false, 0};
 }
 
+int FakeDisk::OpenWrite(const std::string& path, int* fd) {
+  const std::lock_guard lock(mutex_);
+  return Call(DiskOp::kOpenWrite, path, [&](int) {
+    const auto inode = Find(path);
+    if (!inode) return ENOENT;
+    *fd = NewDescriptor({inode, path, false, true, 0});
+    return 0;
+  });
+}
+
 // --- Looking at the result
 
 std::optional<std::string> FakeDisk::Contents(const std::string& path) const {
   const auto inode = Find(path);
-  if (!inode) return std::nullopt;
-  return inode->bytes;
+  return inode ? std::optional(inode->bytes) : std::nullopt;
 }
 
 std::optional<FileInfo> FakeDisk::Info(const std::string& path) const {
@@ -111,18 +112,12 @@ std::optional<FileInfo> FakeDisk::Info(const std::string& path) const {
 
 std::optional<std::string> FakeDisk::LinkTarget(const std::string& path) const {
   const auto it = symlinks_.find(path);
-  if (it == symlinks_.end()) return std::nullopt;
-  return it->second;
+  return it == symlinks_.end() ? std::nullopt : std::optional(it->second);
 }
 
 std::map<std::string, std::string> FakeDisk::Attributes(const std::string& path) const {
   const auto inode = Find(path);
   return inode ? inode->attributes : std::map<std::string, std::string>{};
-}
-
-bool FakeDisk::SameFile(const std::string& a, const std::string& b) const {
-  const auto first = Find(a);
-  return first != nullptr && first == Find(b);
 }
 
 std::vector<std::string> FakeDisk::Paths() const {
@@ -140,7 +135,8 @@ int FakeDisk::Count(DiskOp op) const {
 
 // --- Helpers
 
-int FakeDisk::Enter(DiskOp op, const std::string& path) {
+template <typename Body>
+int FakeDisk::Call(DiskOp op, const std::string& path, Body body) {
   // A call made from a destructor while memory runs out must not throw: the log loses it then.
   try {
     calls_.push_back({op, path, 0});
@@ -148,18 +144,22 @@ int FakeDisk::Enter(DiskOp op, const std::string& path) {
     calls_.clear();
   }
   const int nth = ++counts_[static_cast<std::size_t>(op)];
-  int err = 0;
+  int injected = 0;
   for (const Rule& rule : rules_) {
     if (rule.op != op || rule.nth != nth) continue;
     if (rule.action) rule.action();
-    if (rule.err != 0) err = rule.err;
+    if (rule.err != 0) injected = rule.err;
   }
-  return err;
-}
-
-int FakeDisk::Leave(int result) {
+  const bool runs = injected == 0 || op == DiskOp::kWrite || op == DiskOp::kClose;
+  const int result = runs ? body(injected) : injected;
   if (!calls_.empty()) calls_.back().result = result;
   return result;
+}
+
+FakeDisk::OpenFile* FakeDisk::File(int fd, bool writes) {
+  const auto it = fds_.find(fd);
+  if (it == fds_.end() || !it->second.inode) return nullptr;
+  return (writes ? it->second.writes : it->second.reads) ? &it->second : nullptr;
 }
 
 int FakeDisk::Follow(const std::string& path, std::string* target) const {
@@ -178,13 +178,7 @@ int FakeDisk::Follow(const std::string& path, std::string* target) const {
 
 std::shared_ptr<FakeDisk::Inode> FakeDisk::Find(const std::string& path) const {
   std::string target;
-  if (Follow(path, &target) != 0) return nullptr;
-  return files_.at(target);
-}
-
-FakeDisk::OpenFile* FakeDisk::Descriptor(int fd) {
-  const auto it = fds_.find(fd);
-  return it == fds_.end() ? nullptr : &it->second;
+  return Follow(path, &target) == 0 ? files_.at(target) : nullptr;
 }
 
 std::string FakeDisk::PathOf(int fd) const {
@@ -203,14 +197,6 @@ int FakeDisk::NewDescriptor(OpenFile file) {
   return fd;
 }
 
-nlink_t FakeDisk::LinksTo(const Inode* inode) const {
-  nlink_t links = 0;
-  for (const auto& entry : files_) {
-    if (entry.second.get() == inode) ++links;
-  }
-  return links;
-}
-
 bool FakeDisk::Exists(const std::string& path) const {
   return files_.count(path) != 0 || symlinks_.count(path) != 0;
 }
@@ -223,11 +209,10 @@ bool FakeDisk::IsFolder(const std::string& path) const {
          std::any_of(symlinks_.begin(), symlinks_.end(), below);
 }
 
-void FakeDisk::InfoOf(const Inode& inode, FileInfo* info) const {
+void FakeDisk::InfoOf(const Inode& inode, FileInfo* info) {
   info->mode = inode.mode;
   info->uid = inode.uid;
   info->gid = inode.gid;
-  info->links = LinksTo(&inode);
   info->size = static_cast<off_t>(inode.bytes.size());
   info->dev = 1;
   info->ino = inode.ino;
@@ -239,265 +224,265 @@ void FakeDisk::InfoOf(const Inode& inode, FileInfo* info) const {
 
 int FakeDisk::OpenRead(const std::string& path, int* fd) {
   const std::lock_guard lock(mutex_);
-  if (const int err = Enter(DiskOp::kOpenRead, path)) return Leave(err);
-  const auto inode = Find(path);
-  if (!inode) return Leave(IsFolder(path) ? EISDIR : ENOENT);
-  if ((inode->mode & S_IRUSR) == 0) return Leave(EACCES);
-  *fd = NewDescriptor({inode, path, true, false, 0});
-  return Leave(0);
-}
-
-int FakeDisk::IsWritableRegular(int fd, bool* answer) {
-  const std::lock_guard lock(mutex_);
-  if (const int err = Enter(DiskOp::kIsWritableRegular, PathOf(fd))) {
-    return Leave(err);
-  }
-  const OpenFile* file = Descriptor(fd);
-  if (file == nullptr || !file->inode) {
-    return Leave(EBADF);
-  }
-  *answer = S_ISREG(file->inode->mode) && !read_only_;
-  return Leave(0);
+  return Call(DiskOp::kOpenRead, path, [&](int) {
+    const auto inode = Find(path);
+    if (!inode) return IsFolder(path) ? EISDIR : ENOENT;
+    if ((inode->mode & S_IRUSR) == 0) return EACCES;
+    *fd = NewDescriptor({inode, path, true, false, 0});
+    return 0;
+  });
 }
 
 int FakeDisk::OpenFolder(int at, const std::string& path, int* fd) {
   const std::lock_guard lock(mutex_);
-  const std::string folder = At(at, path);
-  if (const int err = Enter(DiskOp::kOpenFolder, folder)) return Leave(err);
-  if (path.size() > kPathMax) return Leave(ENAMETOOLONG);
-  std::string target = folder;
-  if (symlinks_.count(folder) != 0 && Follow(folder, &target) != 0) {
-    target = Join(FolderOf(folder), symlinks_.at(folder));
-  }
-  if (files_.count(folder) != 0) return Leave(ENOTDIR);
-  if (!IsFolder(target)) return Leave(ENOENT);
-  *fd = NewDescriptor({nullptr, target, true, false, 0});
-  return Leave(0);
+  return Call(DiskOp::kOpenFolder, At(at, path), [&](int) {
+    const std::string folder = At(at, path);
+    if (path.size() > kPathMax) return ENAMETOOLONG;
+    std::string target = folder;
+    if (symlinks_.count(folder) != 0 && Follow(folder, &target) != 0) {
+      target = Join(FolderOf(folder), symlinks_.at(folder));
+    }
+    if (files_.count(folder) != 0) return ENOTDIR;
+    if (!IsFolder(target)) return ENOENT;
+    *fd = NewDescriptor({nullptr, target, true, false, 0});
+    return 0;
+  });
 }
 
 int FakeDisk::StatAt(int folder, const std::string& name, FileInfo* info) {
   const std::lock_guard lock(mutex_);
-  const std::string path = At(folder, name);
-  if (const int err = Enter(DiskOp::kStatAt, path)) return Leave(err);
-  if (symlinks_.count(path) != 0) {
-    *info = FileInfo{};
-    info->mode = S_IFLNK | 0777;
-    return Leave(0);
-  }
-  if (const auto it = files_.find(path); it != files_.end()) {
-    InfoOf(*it->second, info);
-    return Leave(0);
-  }
-  if (!IsFolder(path)) return Leave(ENOENT);
-  *info = FileInfo{};
-  info->mode = S_IFDIR | 0755;
-  return Leave(0);
+  return Call(DiskOp::kStatAt, At(folder, name), [&](int) {
+    const std::string path = At(folder, name);
+    if (symlinks_.count(path) != 0) {
+      *info = OfType(S_IFLNK | 0777);
+    } else if (const auto it = files_.find(path); it != files_.end()) {
+      InfoOf(*it->second, info);
+    } else if (IsFolder(path)) {
+      *info = OfType(S_IFDIR | 0755);
+    } else {
+      return ENOENT;
+    }
+    return 0;
+  });
 }
 
 int FakeDisk::ReadLinkAt(int folder, const std::string& name, std::string* target) {
   const std::lock_guard lock(mutex_);
-  const std::string path = At(folder, name);
-  if (const int err = Enter(DiskOp::kReadLinkAt, path)) return Leave(err);
-  const auto it = symlinks_.find(path);
-  if (it == symlinks_.end()) return Leave(EINVAL);
-  *target = it->second;
-  return Leave(0);
+  return Call(DiskOp::kReadLinkAt, At(folder, name), [&](int) {
+    const auto it = symlinks_.find(At(folder, name));
+    if (it == symlinks_.end()) return EINVAL;
+    *target = it->second;
+    return 0;
+  });
 }
 
 int FakeDisk::OpenReadAt(int folder, const std::string& name, int* fd) {
   const std::lock_guard lock(mutex_);
-  const std::string path = At(folder, name);
-  if (const int err = Enter(DiskOp::kOpenReadAt, path)) return Leave(err);
-  if (symlinks_.count(path) != 0) return Leave(ELOOP);
-  const auto it = files_.find(path);
-  if (it == files_.end()) return Leave(ENOENT);
-  if ((it->second->mode & S_IRUSR) == 0) return Leave(EACCES);
-  *fd = NewDescriptor({it->second, path, true, false, 0});
-  return Leave(0);
+  return Call(DiskOp::kOpenReadAt, At(folder, name), [&](int) {
+    const std::string path = At(folder, name);
+    if (symlinks_.count(path) != 0) return ELOOP;
+    const auto it = files_.find(path);
+    if (it == files_.end()) return ENOENT;
+    if ((it->second->mode & S_IRUSR) == 0) return EACCES;
+    *fd = NewDescriptor({it->second, path, true, false, 0});
+    return 0;
+  });
 }
 
 int FakeDisk::MayWriteAt(int folder, const std::string& name) {
   const std::lock_guard lock(mutex_);
-  const std::string path = At(folder, name);
-  if (const int err = Enter(DiskOp::kMayWriteAt, path)) return Leave(err);
-  const auto inode = Find(path);
-  if (!inode) return Leave(ENOENT);
-  return Leave((inode->mode & S_IWUSR) == 0 ? EACCES : 0);
+  return Call(DiskOp::kMayWriteAt, At(folder, name), [&](int) {
+    const auto inode = Find(At(folder, name));
+    if (!inode) return ENOENT;
+    return (inode->mode & S_IWUSR) == 0 ? EACCES : 0;
+  });
 }
 
 int FakeDisk::CreateTempAt(int folder, const std::string& near, int* fd, std::string* name) {
   const std::lock_guard lock(mutex_);
-  if (const int err = Enter(DiskOp::kCreateTemp, At(folder, near))) return Leave(err);
-  std::string temp;
-  do {
-    temp = near + ".tmp" + std::to_string(++temp_serial_);
-  } while (Exists(At(folder, temp)));
-  const std::string path = At(folder, temp);
-  auto inode = NewInode(S_IFREG | 0600);
-  files_[path] = inode;
-  *fd = NewDescriptor({inode, path, false, true, 0});
-  *name = temp;
-  return Leave(0);
+  return Call(DiskOp::kCreateTemp, At(folder, near), [&](int) {
+    do {
+      *name = near + ".tmp" + std::to_string(++temp_serial_);
+    } while (Exists(At(folder, *name)));
+    const std::string path = At(folder, *name);
+    files_[path] = NewInode(S_IFREG | 0600);
+    *fd = NewDescriptor({files_[path], path, false, true, 0});
+    return 0;
+  });
 }
 
 // Like rename(2), this replaces the name `to` itself: a symbolic link there is not followed.
 int FakeDisk::RenameAt(int folder, const std::string& from_name, const std::string& to_name) {
   const std::lock_guard lock(mutex_);
-  const std::string from = At(folder, from_name);
-  const std::string to = At(folder, to_name);
-  if (const int err = Enter(DiskOp::kRename, from + " -> " + to)) return Leave(err);
-  if (!Exists(from)) return Leave(ENOENT);
-  if (from == to) return Leave(0);
-  // As atomic as the real one: everything that may allocate comes before the first change.
-  std::string target = to;
-  const auto move = [&](auto& from_map, auto& other_map) {
-    auto node = from_map.extract(from);
-    node.key() = std::move(target);
-    from_map.erase(to);
-    other_map.erase(to);
-    from_map.insert(std::move(node));
-  };
-  if (files_.count(from) != 0) {
-    move(files_, symlinks_);
-  } else {
-    move(symlinks_, files_);
-  }
-  return Leave(0);
+  const std::string log = At(folder, from_name) + " -> " + At(folder, to_name);
+  return Call(DiskOp::kRename, log, [&](int) {
+    const std::string from = At(folder, from_name);
+    std::string to = At(folder, to_name);
+    if (!Exists(from)) return ENOENT;
+    if (from == to) return 0;
+    // As atomic as the real one: everything that may allocate comes before the first change.
+    const auto move = [&](auto& from_map, auto& other_map) {
+      auto node = from_map.extract(from);
+      node.key() = to;
+      other_map.erase(to);
+      from_map.erase(to);
+      from_map.insert(std::move(node));
+    };
+    if (files_.count(from) != 0) {
+      move(files_, symlinks_);
+    } else {
+      move(symlinks_, files_);
+    }
+    return 0;
+  });
 }
 
 int FakeDisk::UnlinkAt(int folder, const std::string& name) {
   const std::lock_guard lock(mutex_);
-  const std::string path = At(folder, name);
-  if (const int err = Enter(DiskOp::kUnlink, path)) return Leave(err);
-  if (files_.erase(path) == 0 && symlinks_.erase(path) == 0) return Leave(ENOENT);
-  return Leave(0);
+  return Call(DiskOp::kUnlink, At(folder, name), [&](int) {
+    const std::string path = At(folder, name);
+    return files_.erase(path) == 0 && symlinks_.erase(path) == 0 ? ENOENT : 0;
+  });
 }
 
 int FakeDisk::Read(int fd, char* buffer, std::size_t cap, std::size_t* got) {
   const std::lock_guard lock(mutex_);
-  if (const int err = Enter(DiskOp::kRead, PathOf(fd))) return Leave(err);
-  OpenFile* file = Descriptor(fd);
-  if (file == nullptr || !file->reads || !file->inode) return Leave(EBADF);
-  const std::string& bytes = file->inode->bytes;
-  std::size_t n = 0;
-  if (!S_ISCHR(file->inode->mode) && file->offset < bytes.size()) {
-    n = std::min({cap, read_chunk_, bytes.size() - file->offset});
-    bytes.copy(buffer, n, file->offset);
-  }
-  file->offset += n;
-  *got = n;
-  return Leave(0);
+  return Call(DiskOp::kRead, PathOf(fd), [&](int) {
+    OpenFile* file = File(fd);
+    if (file == nullptr) return EBADF;
+    const std::string& bytes = file->inode->bytes;
+    *got = 0;
+    if (!S_ISCHR(file->inode->mode) && file->offset < bytes.size()) {
+      *got = bytes.copy(buffer, std::min(cap, read_chunk_), file->offset);
+    }
+    file->offset += *got;
+    return 0;
+  });
 }
 
 int FakeDisk::ReadAt(int fd, off_t offset, char* buffer, std::size_t cap, std::size_t* got) {
   const std::lock_guard lock(mutex_);
-  if (const int err = Enter(DiskOp::kReadAt, PathOf(fd))) return Leave(err);
-  OpenFile* file = Descriptor(fd);
-  if (file == nullptr || !file->reads || !file->inode) return Leave(EBADF);
-  const std::string& bytes = file->inode->bytes;
-  const auto at = static_cast<std::size_t>(offset);
-  *got = at < bytes.size() ? std::min({cap, read_chunk_, bytes.size() - at}) : 0;
-  bytes.copy(buffer, *got, at);
-  return Leave(0);
+  return Call(DiskOp::kReadAt, PathOf(fd), [&](int) {
+    const OpenFile* file = File(fd);
+    if (file == nullptr) return EBADF;
+    const std::string& bytes = file->inode->bytes;
+    const auto at = static_cast<std::size_t>(offset);
+    *got = at < bytes.size() ? bytes.copy(buffer, std::min(cap, read_chunk_), at) : 0;
+    return 0;
+  });
 }
 
 int FakeDisk::Write(int fd, const char* bytes, std::size_t n) {
   const std::lock_guard lock(mutex_);
-  const int err = Enter(DiskOp::kWrite, PathOf(fd));
-  OpenFile* file = Descriptor(fd);
-  if (file == nullptr || !file->writes) return Leave(EBADF);
-  const std::size_t take = err != 0 ? n / 2 : n;
-  std::string& data = file->inode->bytes;
-  if (data.size() < file->offset + take) data.resize(file->offset + take);
-  data.replace(file->offset, take, bytes, take);
-  file->offset += take;
-  ++file->inode->changes;
-  return Leave(err);
+  return Call(DiskOp::kWrite, PathOf(fd), [&](int injected) {
+    OpenFile* file = File(fd, true);
+    if (file == nullptr) return EBADF;
+    const std::size_t take = injected != 0 ? n / 2 : n;
+    std::string& data = file->inode->bytes;
+    if (data.size() < file->offset + take) data.resize(file->offset + take);
+    data.replace(file->offset, take, bytes, take);
+    file->offset += take;
+    ++file->inode->changes;
+    return injected;
+  });
 }
 
 int FakeDisk::Sync(int fd) {
   const std::lock_guard lock(mutex_);
-  if (const int err = Enter(DiskOp::kSync, PathOf(fd))) return Leave(err);
-  return Leave(Descriptor(fd) == nullptr ? EBADF : 0);
+  return Call(DiskOp::kSync, PathOf(fd), [&](int) { return fds_.count(fd) != 0 ? 0 : EBADF; });
 }
 
 int FakeDisk::SyncFileSystem(int fd) {
   const std::lock_guard lock(mutex_);
-  if (const int err = Enter(DiskOp::kSyncFileSystem, PathOf(fd))) return Leave(err);
-  return Leave(Descriptor(fd) == nullptr ? EBADF : 0);
+  return Call(DiskOp::kSyncFileSystem, PathOf(fd),
+              [&](int) { return fds_.count(fd) != 0 ? 0 : EBADF; });
 }
 
 int FakeDisk::Close(int fd) {
   const std::lock_guard lock(mutex_);
-  const int err = Enter(DiskOp::kClose, PathOf(fd));
-  if (fds_.erase(fd) == 0) return Leave(EBADF);
-  return Leave(err);
+  return Call(DiskOp::kClose, PathOf(fd),
+              [&](int injected) { return fds_.erase(fd) == 0 ? EBADF : injected; });
 }
 
 int FakeDisk::Stat(int fd, FileInfo* info) {
   const std::lock_guard lock(mutex_);
-  if (const int err = Enter(DiskOp::kStat, PathOf(fd))) return Leave(err);
-  const OpenFile* file = Descriptor(fd);
-  if (file == nullptr) return Leave(EBADF);
-  if (!file->inode) {
-    *info = FileInfo{};
-    info->mode = S_IFDIR | 0755;
-    info->ino = std::hash<std::string>{}(file->path);
-    return Leave(0);
-  }
-  InfoOf(*file->inode, info);
-  return Leave(0);
+  return Call(DiskOp::kStat, PathOf(fd), [&](int) {
+    const auto it = fds_.find(fd);
+    if (it == fds_.end()) return EBADF;
+    if (it->second.inode) {
+      InfoOf(*it->second.inode, info);
+    } else {
+      *info = OfType(S_IFDIR | 0755);
+      info->ino = std::hash<std::string>{}(it->second.path);
+    }
+    return 0;
+  });
+}
+
+int FakeDisk::IsWritableRegular(int fd, bool* answer) {
+  const std::lock_guard lock(mutex_);
+  return Call(DiskOp::kIsWritableRegular, PathOf(fd), [&](int) {
+    const auto it = fds_.find(fd);
+    if (it == fds_.end() || !it->second.inode) return EBADF;
+    *answer = S_ISREG(it->second.inode->mode) && !read_only_;
+    return 0;
+  });
 }
 
 int FakeDisk::CopyOwnerAndMode(int fd, const FileInfo& like) {
   const std::lock_guard lock(mutex_);
-  if (const int err = Enter(DiskOp::kCopyOwnerAndMode, PathOf(fd))) return Leave(err);
-  const OpenFile* file = Descriptor(fd);
-  if (file == nullptr || !file->inode) return Leave(EBADF);
-  Inode& inode = *file->inode;
-  inode.mode = (inode.mode & S_IFMT) | (like.mode & 07777);
-  inode.uid = like.uid;
-  inode.gid = like.gid;
-  ++inode.changes;
-  return Leave(0);
+  return Call(DiskOp::kCopyOwnerAndMode, PathOf(fd), [&](int) {
+    const OpenFile* file = File(fd, true);
+    if (file == nullptr) return EBADF;
+    Inode& inode = *file->inode;
+    inode.mode = (inode.mode & S_IFMT) | (like.mode & 07777);
+    inode.uid = like.uid;
+    inode.gid = like.gid;
+    ++inode.changes;
+    return 0;
+  });
 }
 
 int FakeDisk::ListAttributes(int fd, std::vector<std::string>* names) {
   const std::lock_guard lock(mutex_);
-  if (const int err = Enter(DiskOp::kListAttributes, PathOf(fd))) return Leave(err);
-  const OpenFile* file = Descriptor(fd);
-  if (file == nullptr || !file->inode) return Leave(EBADF);
-  names->clear();
-  for (const auto& entry : file->inode->attributes) names->push_back(entry.first);
-  return Leave(0);
+  return Call(DiskOp::kListAttributes, PathOf(fd), [&](int) {
+    const OpenFile* file = File(fd);
+    if (file == nullptr) return EBADF;
+    names->clear();
+    for (const auto& entry : file->inode->attributes) names->push_back(entry.first);
+    return 0;
+  });
 }
 
 int FakeDisk::GetAttribute(int fd, const std::string& name, std::string* value) {
   const std::lock_guard lock(mutex_);
-  if (const int err = Enter(DiskOp::kGetAttribute, PathOf(fd) + " " + name)) return Leave(err);
-  const OpenFile* file = Descriptor(fd);
-  if (file == nullptr || !file->inode) return Leave(EBADF);
-  const auto it = file->inode->attributes.find(name);
-  if (it == file->inode->attributes.end()) return Leave(ENODATA);
-  *value = it->second;
-  return Leave(0);
+  return Call(DiskOp::kGetAttribute, PathOf(fd) + " " + name, [&](int) {
+    const OpenFile* file = File(fd);
+    if (file == nullptr) return EBADF;
+    const auto it = file->inode->attributes.find(name);
+    if (it == file->inode->attributes.end()) return ENODATA;
+    *value = it->second;
+    return 0;
+  });
 }
 
 int FakeDisk::SetAttribute(int fd, const std::string& name, const std::string& value) {
   const std::lock_guard lock(mutex_);
-  if (const int err = Enter(DiskOp::kSetAttribute, PathOf(fd) + " " + name)) return Leave(err);
-  const OpenFile* file = Descriptor(fd);
-  if (file == nullptr || !file->inode) return Leave(EBADF);
-  file->inode->attributes[name] = value;
-  ++file->inode->changes;
-  return Leave(0);
+  return Call(DiskOp::kSetAttribute, PathOf(fd) + " " + name, [&](int) {
+    const OpenFile* file = File(fd, true);
+    if (file == nullptr) return EBADF;
+    file->inode->attributes[name] = value;
+    ++file->inode->changes;
+    return 0;
+  });
 }
 
 int FakeDisk::FreeSpace(const std::string& path, double* bytes) {
   const std::lock_guard lock(mutex_);
-  if (const int err = Enter(DiskOp::kFreeSpace, path)) return Leave(err);
-  *bytes = free_space_;
-  return Leave(0);
+  return Call(DiskOp::kFreeSpace, path, [&](int) {
+    *bytes = free_space_;
+    return 0;
+  });
 }
 
 }  // namespace lowtags

@@ -1,6 +1,5 @@
-// An in-memory file system for tests: files, folders, symbolic and hard links, extended
-// attributes, open descriptors, a log of every call, failures injected into chosen calls and
-// actions run at chosen calls.
+// An in-memory file system for tests: files, folders, symbolic links, extended attributes, open
+// descriptors, a log of every call, failures injected into chosen calls and actions run at them.
 #pragma once
 
 #include <sys/stat.h>
@@ -21,6 +20,7 @@
 
 namespace lowtags {
 
+// clang-format off: one call per name, in the order of Disk
 enum class DiskOp {
   kOpenRead,
   kOpenFolder,
@@ -44,8 +44,9 @@ enum class DiskOp {
   kGetAttribute,
   kSetAttribute,
   kFreeSpace,
-  kOpenWrite,
+  kOpenWrite
 };
+// clang-format on
 
 struct DiskCall {
   DiskOp op;
@@ -67,37 +68,30 @@ class FakeDisk : public Disk {
                uid_t uid = kUid, gid_t gid = kGid);
   // A relative target is taken from the link's folder, as the real file system does.
   void AddSymlink(const std::string& path, const std::string& target);
-  void AddHardLink(const std::string& existing, const std::string& path);
   // A FIFO, device or socket: mode gives its type.
   void AddSpecial(const std::string& path, mode_t type);
   void SetAttributeOf(const std::string& path, const std::string& name, const std::string& value);
-
   // The nth call (counted from 1) of op fails with err before it changes anything, except that a
   // failing Write first stores half of its bytes, as a full disk takes what fits, and a failing
   // Close still releases the descriptor, as on Linux. Several rules may be set.
   void FailCall(DiskOp op, int nth, int err);
-  // Standard input, descriptor 0: a pipe, or with `type` S_IFREG a file redirected into it.
-  void SetStdin(std::string_view bytes, mode_t type = S_IFIFO);
-  // Files then live on read-only media as far as IsWritableRegular tells; writes still work, as
-  // standard output and error are files of the same fake.
-  void set_read_only(bool read_only) { read_only_ = read_only; }
   // Runs `action` as the nth call of op begins, as another program would act meanwhile.
   void OnCall(DiskOp op, int nth, std::function<void()> action);
+  // Standard input, descriptor 0: a pipe, or with `type` S_IFREG a file redirected into it.
+  void SetStdin(std::string_view bytes, mode_t type = S_IFIFO);
+  // Files then live on read-only media as far as IsWritableRegular tells; writes still work.
+  void set_read_only(bool read_only) { read_only_ = read_only; }
   // Caps the bytes one Read returns, so that callers must loop.
   void set_read_chunk(std::size_t n) { read_chunk_ = n; }
   void set_free_space(double bytes) { free_space_ = bytes; }
   // Opens an existing file for writing, for a test's standard output.
   int OpenWrite(const std::string& path, int* fd);
 
-  // --- Looking at the result
-  // The bytes of the file a path names, links followed; nullopt when there is none.
+  // --- Looking at the result (paths followed through links)
   std::optional<std::string> Contents(const std::string& path) const;
-  // Owner, mode, link count, inode and times of the file a path names, links followed.
   std::optional<FileInfo> Info(const std::string& path) const;
   std::optional<std::string> LinkTarget(const std::string& path) const;
   std::map<std::string, std::string> Attributes(const std::string& path) const;
-  // True when both paths name the same file (links followed).
-  bool SameFile(const std::string& a, const std::string& b) const;
   // Every name, files and symbolic links alike, sorted.
   std::vector<std::string> Paths() const;
   std::size_t OpenDescriptors() const { return fds_.size(); }
@@ -152,21 +146,22 @@ class FakeDisk : public Disk {
     std::function<void()> action;
   };
 
+  // With the lock held: logs the call on path, runs the actions set for it, and returns the error
+  // injected into it, else what body(injected) gives. Write and Close run body even then.
+  template <typename Body>
+  int Call(DiskOp op, const std::string& path, Body body);
+  // The open file of fd with an inode, for reading or writing as asked; null when none.
+  OpenFile* File(int fd, bool writes = false);
   std::shared_ptr<Inode> NewInode(mode_t mode);
-  // Logs the call, runs its action and returns the error injected into it, or 0.
-  int Enter(DiskOp op, const std::string& path);
-  int Leave(int result);
   int Follow(const std::string& path, std::string* target) const;
   std::shared_ptr<Inode> Find(const std::string& path) const;
-  OpenFile* Descriptor(int fd);
   std::string PathOf(int fd) const;
   // The path of `name` in the folder open as `folder`.
   std::string At(int folder, const std::string& name) const;
   int NewDescriptor(OpenFile file);
-  nlink_t LinksTo(const Inode* inode) const;
   bool Exists(const std::string& path) const;
   bool IsFolder(const std::string& path) const;
-  void InfoOf(const Inode& inode, FileInfo* info) const;
+  static void InfoOf(const Inode& inode, FileInfo* info);
 
   std::mutex mutex_;  // the Disk calls may come from two threads
   std::map<std::string, std::shared_ptr<Inode>> files_;
