@@ -1,5 +1,6 @@
-// The program's file loop on a fake disk: exit statuses, messages, full drives, read errors,
-// the output forms and -w refusals.
+// The program's file loop on a fake disk: exit statuses, messages, full drives (the drive of a
+// writable regular file must show a byte free once it is read), read errors, the output forms
+// and -w refusals.
 #include "driver/file_loop.h"
 
 #include <gtest/gtest.h>
@@ -43,9 +44,15 @@ const auto kSecondReadFails = [](FakeDisk& d) {
   d.set_read_chunk(11);  // the first read returns the first line whole
   d.FailCall(DiskOp::kRead, 2, EIO);
 };
-const auto kFirstReadFails = [](FakeDisk& d) { d.FailCall(DiskOp::kRead, 1, EIO); };
-const auto kRenameFails = [](FakeDisk& d) { d.FailCall(DiskOp::kRename, 1, EIO); };
-const auto kPipeBreaks = [](FakeDisk& d) { d.FailCall(DiskOp::kWrite, 1, EPIPE); };
+std::function<void(FakeDisk&)> Fail(DiskOp op, int err) {
+  return [=](FakeDisk& d) { d.FailCall(op, 1, err); };
+}
+std::function<void(FakeDisk&)> Space(double bytes) {
+  return [=](FakeDisk& d) { d.set_free_space(bytes); };
+}
+const auto kFirstReadFails = Fail(DiskOp::kRead, EIO);
+const auto kRenameFails = Fail(DiskOp::kRename, EIO);
+const auto kPipeBreaks = Fail(DiskOp::kWrite, EPIPE);
 const auto kFullReadOnly = [](FakeDisk& d) {
   d.set_free_space(0.0);
   d.set_read_only(true);
@@ -80,6 +87,33 @@ TEST(FileLoopTest, StatusAndOutput) {
       {"full disk", "page.htm", 2, kFull, kNoSpace},
       // Read-only media show no free space, and need none.
       {"full read-only media", "page.htm", 0, "<b>x</b>\r\n", kFullReadOnly},
+      {"a byte free", "page.htm", 0, "<b>x</b>\r\n", Space(1.0)},
+      {"free bytes past 32 bits", "page.htm", 0, "<b>x</b>\r\n", Space(1e20)},
+      {"less than a byte free", "page.htm", 2, kFull, Space(0.5)},
+      {"free space unknown", "page.htm", 2, kFull, Fail(DiskOp::kFreeSpace, ENOSYS)},
+      {"drive named", "c:page.htm", 2,
+       "<b>x</b>\r\nc drive: no free disk space\r\nc:page.htm: failed to convert\r\n",
+       [](FakeDisk& d) {
+         d.set_free_space(0.0);
+         d.AddFile("c:page.htm", "<B>x</B>\n");
+       }},
+      // A failed close is reported alone: the drive is not asked.
+      {"close fails", "page.htm", 2, "<b>x</b>\r\npage.htm: failed to convert\r\n",
+       [](FakeDisk& d) {
+         d.set_free_space(0.0);
+         d.FailCall(DiskOp::kClose, 1, EIO);
+       }},
+      {"file kind unknown", "page.htm", 2, kFull,
+       [](FakeDisk& d) {
+         kFullReadOnly(d);
+         d.FailCall(DiskOp::kIsWritableRegular, 1, EIO);
+       }},
+      // Its drive is asked by the name that is gone.
+      {"file removed meanwhile", "page.htm", 2, kFull,
+       [](FakeDisk& d) {
+         d.set_free_space(0.0);
+         d.OnCall(DiskOp::kRead, 1, [&d] { d.UnlinkAt(kWorkingFolder, "page.htm"); });
+       }},
       {"full disk, device", "/dev/cd", 0, "", kNoSpace},
       {"full disk, piped stdin", "-", 0, "<i>y</i>\r\n", kNoSpace},
       {"full disk, stdin from a file", "-", 2,

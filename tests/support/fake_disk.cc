@@ -86,7 +86,6 @@ void FakeDisk::SetStdin(std::string_view bytes, mode_t type) {
 }
 
 int FakeDisk::OpenWrite(const std::string& path, int* fd) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kOpenWrite, path, [&](int) {
     const auto inode = Find(path);
     if (!inode) return ENOENT;
@@ -137,6 +136,7 @@ int FakeDisk::Count(DiskOp op) const {
 
 template <typename Body>
 int FakeDisk::Call(DiskOp op, const std::string& path, Body body) {
+  const std::lock_guard lock(mutex_);
   // A call made from a destructor while memory runs out must not throw: the log loses it then.
   try {
     calls_.push_back({op, path, 0});
@@ -182,6 +182,7 @@ std::shared_ptr<FakeDisk::Inode> FakeDisk::Find(const std::string& path) const {
 }
 
 std::string FakeDisk::PathOf(int fd) const {
+  const std::lock_guard lock(mutex_);
   if (fd == kWorkingFolder) return ".";
   const auto it = fds_.find(fd);
   return it == fds_.end() ? "(bad descriptor " + std::to_string(fd) + ")" : it->second.path;
@@ -223,7 +224,6 @@ void FakeDisk::InfoOf(const Inode& inode, FileInfo* info) {
 // --- Disk
 
 int FakeDisk::OpenRead(const std::string& path, int* fd) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kOpenRead, path, [&](int) {
     const auto inode = Find(path);
     if (!inode) return IsFolder(path) ? EISDIR : ENOENT;
@@ -234,7 +234,6 @@ int FakeDisk::OpenRead(const std::string& path, int* fd) {
 }
 
 int FakeDisk::OpenFolder(int at, const std::string& path, int* fd) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kOpenFolder, At(at, path), [&](int) {
     const std::string folder = At(at, path);
     if (path.size() > kPathMax) return ENAMETOOLONG;
@@ -250,7 +249,6 @@ int FakeDisk::OpenFolder(int at, const std::string& path, int* fd) {
 }
 
 int FakeDisk::StatAt(int folder, const std::string& name, FileInfo* info) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kStatAt, At(folder, name), [&](int) {
     const std::string path = At(folder, name);
     if (symlinks_.count(path) != 0) {
@@ -267,7 +265,6 @@ int FakeDisk::StatAt(int folder, const std::string& name, FileInfo* info) {
 }
 
 int FakeDisk::ReadLinkAt(int folder, const std::string& name, std::string* target) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kReadLinkAt, At(folder, name), [&](int) {
     const auto it = symlinks_.find(At(folder, name));
     if (it == symlinks_.end()) return EINVAL;
@@ -277,7 +274,6 @@ int FakeDisk::ReadLinkAt(int folder, const std::string& name, std::string* targe
 }
 
 int FakeDisk::OpenReadAt(int folder, const std::string& name, int* fd) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kOpenReadAt, At(folder, name), [&](int) {
     const std::string path = At(folder, name);
     if (symlinks_.count(path) != 0) return ELOOP;
@@ -290,7 +286,6 @@ int FakeDisk::OpenReadAt(int folder, const std::string& name, int* fd) {
 }
 
 int FakeDisk::MayWriteAt(int folder, const std::string& name) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kMayWriteAt, At(folder, name), [&](int) {
     const auto inode = Find(At(folder, name));
     if (!inode) return ENOENT;
@@ -299,7 +294,6 @@ int FakeDisk::MayWriteAt(int folder, const std::string& name) {
 }
 
 int FakeDisk::CreateTempAt(int folder, const std::string& near, int* fd, std::string* name) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kCreateTemp, At(folder, near), [&](int) {
     do {
       *name = near + ".tmp" + std::to_string(++temp_serial_);
@@ -313,7 +307,6 @@ int FakeDisk::CreateTempAt(int folder, const std::string& near, int* fd, std::st
 
 // Like rename(2), this replaces the name `to` itself: a symbolic link there is not followed.
 int FakeDisk::RenameAt(int folder, const std::string& from_name, const std::string& to_name) {
-  const std::lock_guard lock(mutex_);
   const std::string log = At(folder, from_name) + " -> " + At(folder, to_name);
   return Call(DiskOp::kRename, log, [&](int) {
     const std::string from = At(folder, from_name);
@@ -338,7 +331,6 @@ int FakeDisk::RenameAt(int folder, const std::string& from_name, const std::stri
 }
 
 int FakeDisk::UnlinkAt(int folder, const std::string& name) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kUnlink, At(folder, name), [&](int) {
     const std::string path = At(folder, name);
     return files_.erase(path) == 0 && symlinks_.erase(path) == 0 ? ENOENT : 0;
@@ -346,7 +338,6 @@ int FakeDisk::UnlinkAt(int folder, const std::string& name) {
 }
 
 int FakeDisk::Read(int fd, char* buffer, std::size_t cap, std::size_t* got) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kRead, PathOf(fd), [&](int) {
     OpenFile* file = File(fd);
     if (file == nullptr) return EBADF;
@@ -361,7 +352,6 @@ int FakeDisk::Read(int fd, char* buffer, std::size_t cap, std::size_t* got) {
 }
 
 int FakeDisk::ReadAt(int fd, off_t offset, char* buffer, std::size_t cap, std::size_t* got) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kReadAt, PathOf(fd), [&](int) {
     const OpenFile* file = File(fd);
     if (file == nullptr) return EBADF;
@@ -373,7 +363,6 @@ int FakeDisk::ReadAt(int fd, off_t offset, char* buffer, std::size_t cap, std::s
 }
 
 int FakeDisk::Write(int fd, const char* bytes, std::size_t n) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kWrite, PathOf(fd), [&](int injected) {
     OpenFile* file = File(fd, true);
     if (file == nullptr) return EBADF;
@@ -388,24 +377,20 @@ int FakeDisk::Write(int fd, const char* bytes, std::size_t n) {
 }
 
 int FakeDisk::Sync(int fd) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kSync, PathOf(fd), [&](int) { return fds_.count(fd) != 0 ? 0 : EBADF; });
 }
 
 int FakeDisk::SyncFileSystem(int fd) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kSyncFileSystem, PathOf(fd),
               [&](int) { return fds_.count(fd) != 0 ? 0 : EBADF; });
 }
 
 int FakeDisk::Close(int fd) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kClose, PathOf(fd),
               [&](int injected) { return fds_.erase(fd) == 0 ? EBADF : injected; });
 }
 
 int FakeDisk::Stat(int fd, FileInfo* info) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kStat, PathOf(fd), [&](int) {
     const auto it = fds_.find(fd);
     if (it == fds_.end()) return EBADF;
@@ -420,7 +405,6 @@ int FakeDisk::Stat(int fd, FileInfo* info) {
 }
 
 int FakeDisk::IsWritableRegular(int fd, bool* answer) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kIsWritableRegular, PathOf(fd), [&](int) {
     const auto it = fds_.find(fd);
     if (it == fds_.end() || !it->second.inode) return EBADF;
@@ -430,7 +414,6 @@ int FakeDisk::IsWritableRegular(int fd, bool* answer) {
 }
 
 int FakeDisk::CopyOwnerAndMode(int fd, const FileInfo& like) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kCopyOwnerAndMode, PathOf(fd), [&](int) {
     const OpenFile* file = File(fd, true);
     if (file == nullptr) return EBADF;
@@ -444,7 +427,6 @@ int FakeDisk::CopyOwnerAndMode(int fd, const FileInfo& like) {
 }
 
 int FakeDisk::ListAttributes(int fd, std::vector<std::string>* names) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kListAttributes, PathOf(fd), [&](int) {
     const OpenFile* file = File(fd);
     if (file == nullptr) return EBADF;
@@ -455,7 +437,6 @@ int FakeDisk::ListAttributes(int fd, std::vector<std::string>* names) {
 }
 
 int FakeDisk::GetAttribute(int fd, const std::string& name, std::string* value) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kGetAttribute, PathOf(fd) + " " + name, [&](int) {
     const OpenFile* file = File(fd);
     if (file == nullptr) return EBADF;
@@ -467,7 +448,6 @@ int FakeDisk::GetAttribute(int fd, const std::string& name, std::string* value) 
 }
 
 int FakeDisk::SetAttribute(int fd, const std::string& name, const std::string& value) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kSetAttribute, PathOf(fd) + " " + name, [&](int) {
     const OpenFile* file = File(fd, true);
     if (file == nullptr) return EBADF;
@@ -478,7 +458,6 @@ int FakeDisk::SetAttribute(int fd, const std::string& name, const std::string& v
 }
 
 int FakeDisk::FreeSpace(const std::string& path, double* bytes) {
-  const std::lock_guard lock(mutex_);
   return Call(DiskOp::kFreeSpace, path, [&](int) {
     *bytes = free_space_;
     return 0;

@@ -146,8 +146,8 @@ class FakeDisk : public Disk {
     std::function<void()> action;
   };
 
-  // With the lock held: logs the call on path, runs the actions set for it, and returns the error
-  // injected into it, else what body(injected) gives. Write and Close run body even then.
+  // Logs the call on path, runs the actions set for it, and returns the error injected into it,
+  // else what body(injected) gives, under the lock. Write and Close run body even then.
   template <typename Body>
   int Call(DiskOp op, const std::string& path, Body body);
   // The open file of fd with an inode, for reading or writing as asked; null when none.
@@ -163,7 +163,8 @@ class FakeDisk : public Disk {
   bool IsFolder(const std::string& path) const;
   static void InfoOf(const Inode& inode, FileInfo* info);
 
-  std::mutex mutex_;  // the Disk calls may come from two threads
+  // The Disk calls may come from two threads; an action run at a call may make another.
+  mutable std::recursive_mutex mutex_;
   std::map<std::string, std::shared_ptr<Inode>> files_;
   std::map<std::string, std::string> symlinks_;
   std::map<int, OpenFile> fds_;
