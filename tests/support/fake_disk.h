@@ -20,31 +20,12 @@
 
 namespace lowtags {
 
-// clang-format off: one call per name, in the order of Disk
+// One per call, in the order of Disk, and the tests' own OpenWrite.
+// clang-format off
 enum class DiskOp {
-  kOpenRead,
-  kOpenFolder,
-  kStatAt,
-  kReadLinkAt,
-  kOpenReadAt,
-  kMayWriteAt,
-  kCreateTemp,
-  kRename,
-  kUnlink,
-  kRead,
-  kReadAt,
-  kWrite,
-  kSync,
-  kSyncFileSystem,
-  kClose,
-  kStat,
-  kIsWritableRegular,
-  kCopyOwnerAndMode,
-  kListAttributes,
-  kGetAttribute,
-  kSetAttribute,
-  kFreeSpace,
-  kOpenWrite
+  kOpenRead, kOpenFolder, kStatAt, kReadLinkAt, kOpenReadAt, kMayWriteAt, kCreateTemp, kRename,
+  kUnlink, kRead, kReadAt, kWrite, kSync, kSyncFileSystem, kClose, kStat, kIsWritableRegular,
+  kCopyOwnerAndMode, kListAttributes, kGetAttribute, kSetAttribute, kFreeSpace, kOpenWrite
 };
 // clang-format on
 
