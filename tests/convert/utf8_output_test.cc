@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "convert/charset_declaration.h"
@@ -14,7 +15,6 @@
 namespace lowtags {
 namespace {
 
-using namespace std::string_literals;
 using testing::Recode;
 using testing::Sjis;
 using testing::StringSink;
@@ -41,8 +41,7 @@ TEST(Utf8OutputTest, PiecesOfAnySize) {
   }
 }
 
-// Nothing of the head goes on before it is decided, the body streams.
-TEST(Utf8OutputTest, HeadHeldUntilDecided) {
+TEST(Utf8OutputTest, HeadHeldUntilDecidedThenBodyStreams) {
   StringSink sink;
   Utf8Output utf8(sink);
   utf8.Write("<head><title>x</title>\n");
@@ -50,46 +49,30 @@ TEST(Utf8OutputTest, HeadHeldUntilDecided) {
   utf8.Write("</head>\n");
   EXPECT_EQ(sink.text, "<head><meta charset=\"UTF-8\"><title>x</title>\n</head>\n");
   utf8.Write("<p>");
-  EXPECT_EQ(sink.text.substr(sink.text.size() - 3), "<p>");
-}
-
-TEST(Utf8OutputTest, HeadDecidedAtTheBound) {
-  StringSink sink;
-  Utf8Output utf8(sink);
+  EXPECT_TRUE(sink.text.ends_with("</head>\n<p>"));
+  StringSink bound;
+  Utf8Output long_head(bound);
   const std::string filler(kHeadBound, 'x');
-  utf8.Write("<head>" + filler);
-  EXPECT_EQ(sink.text, "<head><meta charset=\"UTF-8\">" + filler);
+  long_head.Write("<head>" + filler);
+  EXPECT_EQ(bound.text, "<head><meta charset=\"UTF-8\">" + filler);
 }
 
-struct FailCase {
-  const char* name;
-  std::string text;
-  long long line;
-  std::string kept;  // the lines before the one that fails
-};
-
-void PrintTo(const FailCase& c, std::ostream* os) { *os << c.name; }
-
-class Utf8FailTest : public ::testing::TestWithParam<FailCase> {};
-
-TEST_P(Utf8FailTest, ReportsTheLine) {
-  const FailCase& c = GetParam();
-  StringSink sink;
-  Utf8Output utf8(sink);
-  utf8.Write(c.text);
-  EXPECT_FALSE(utf8.Finish());
-  EXPECT_EQ(utf8.failed_line(), c.line);
-  EXPECT_EQ(sink.text, c.kept);
+// A byte that does not convert fails the text at its line; the lines before it are written.
+TEST(Utf8OutputTest, FailureReportsTheLine) {
+  const std::vector<std::tuple<std::string, long long, std::string>> cases = {
+      {"a\nb\nc\x80\n</head>", 3, "a\nb\n"},
+      {"</head>\nb\n" + Sjis("本") + "\xFD\n", 3, "</head>\nb\n"},
+      {"</head>\n\x81\x20\n", 2, "</head>\n"},
+      {"</head>\nok\n\x82", 3, "</head>\nok\n"}};
+  for (const auto& [text, line, kept] : cases) {
+    StringSink sink;
+    Utf8Output utf8(sink);
+    utf8.Write(text);
+    EXPECT_FALSE(utf8.Finish());
+    EXPECT_EQ(utf8.failed_line(), line);
+    EXPECT_EQ(sink.text, kept);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Bytes, Utf8FailTest,
-    ::testing::Values(FailCase{"in_head", "a\nb\nc\x80\n</head>", 3, "a\nb\n"},
-                      FailCase{"in_body", "</head>\nb\n" + Sjis("本") + "\xFD\n", 3,
-                               "</head>\nb\n"},
-                      FailCase{"bad_pair", "</head>\n\x81\x20\n", 2, "</head>\n"},
-                      FailCase{"lead_byte_at_end", "</head>\nok\n\x82", 3, "</head>\nok\n"}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // Through a writer of CR LF that lends its buffer: the same text, newlines as CR LF, whether it
 // comes as lines or as final text with its CR LF already in place.
