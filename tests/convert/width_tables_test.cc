@@ -19,15 +19,6 @@ std::string Utf8(char32_t c) {  // U+0800..U+FFFF only
           static_cast<char>(0x80 | (c & 0x3F))};
 }
 
-std::u32string CodePoints(const std::string& cp932) {
-  const std::string le = testing::Recode(cp932, "CP932", "UTF-32LE");
-  const auto byte = [&le](std::size_t i) { return char32_t{static_cast<unsigned char>(le[i])}; };
-  std::u32string out;
-  for (std::size_t i = 0; i + 3 < le.size(); i += 4)
-    out += byte(i) | byte(i + 1) << 8 | byte(i + 2) << 16;
-  return out;
-}
-
 // Read against the half-width row ｡｢｣､･ｦｧ... one by one.
 const std::string kWideKana = Sjis(
     "。「」、・ヲァィゥェォャュョッーアイウエオカキクケコサシスセソタチツテトナニヌネノ"
@@ -56,22 +47,6 @@ TEST(WidthTablesTest, EveryEntryIsItsCharacter) {
   EXPECT_EQ(kWidePeriod, Sjis("．"));
   EXPECT_EQ(kWideComma, Sjis("，"));
   EXPECT_EQ(kWideMinus, Sjis("－"));
-}
-
-// A voiced kana follows its plain form in the katakana block, a semi-voiced one follows that;
-// ヴ is the exception. So the voiced texts above agree with the plain ones.
-TEST(WidthTablesTest, VoicedTextsAgreeWithThePlainKana) {
-  const std::u32string plain = CodePoints(kWideKana);
-  const std::u32string pairs = CodePoints(kNarrowVoiced);
-  const std::u32string voiced = CodePoints(kWideVoiced);
-  ASSERT_EQ(plain.size(), 63u);
-  ASSERT_EQ(pairs.size(), 52u);
-  ASSERT_EQ(voiced.size(), 26u);
-  for (std::size_t i = 0; i < 26; ++i) {
-    const char32_t base = plain[pairs[2 * i] - 0xFF61];
-    const char32_t expected = base == U'ウ' ? U'ヴ' : base + (pairs[2 * i + 1] == 0xFF9E ? 1 : 2);
-    EXPECT_EQ(voiced[i], expected) << i;
-  }
 }
 
 int SearchPairs(std::string_view table, unsigned char a, unsigned char b) {

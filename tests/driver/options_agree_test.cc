@@ -147,22 +147,8 @@ TEST(OptionsAgreeTest, EveryLongOptionIsAcceptedAlone) {
   }
 }
 
-// Option lines of the usage text start, after blanks, with their letter; continuation lines
-// start with a double-byte character instead.
-TEST(OptionsAgreeTest, UsageTextListsTheAcceptedLetters) {
-  std::string listed;
-  for (std::size_t i = 7; i <= 26; ++i) {
-    const std::string_view line = usage[i];
-    const std::size_t first = line.find_first_not_of(' ');
-    if (first != std::string_view::npos && IsAsciiLetter(line[first])) listed += line[first];
-  }
-  std::sort(listed.begin(), listed.end());
-  EXPECT_EQ(listed, accepted()) << "option lines of the usage text";
-  EXPECT_EQ(SortedLettersBetween(usage[kSynopsisLine], "[-", ']'), accepted()) << "synopsis";
-  EXPECT_EQ(SortedLettersBetween(usage[6], "-", ':'), accepted()) << "the line above the list";
-}
-
-// Help lines "  -x  ...", man page entries ".TP" then ".B \-x", README rows "| `x` | ...".
+// The usage text's synopsis, help lines "  -x  ...", man page entries ".TP" then ".B \-x", README
+// rows "| `x` | ...".
 TEST(OptionsAgreeTest, HelpManPageAndReadmeListEveryOption) {
   std::string help;
   ASSERT_EQ(HelpText(Charset::kUtf8, &help), 0);
@@ -190,6 +176,7 @@ TEST(OptionsAgreeTest, HelpManPageAndReadmeListEveryOption) {
   EXPECT_EQ(in_help, AcceptedNames()) << "options of the help text";
   EXPECT_EQ(in_page, AcceptedNames()) << "OPTIONS of docs/lowtags.1";
   EXPECT_EQ(in_readme, AcceptedNames()) << "option tables of README.md";
+  EXPECT_EQ(SortedLettersBetween(usage[kSynopsisLine], "[-", ']'), accepted()) << "usage text";
   EXPECT_EQ(SortedLettersBetween(help, "[-", ']'), accepted()) << "synopsis of the help text";
   EXPECT_EQ(SortedLettersBetween(page, ".RB [ \\-", ']'), accepted())
       << "SYNOPSIS of docs/lowtags.1";

@@ -116,6 +116,16 @@ INSTANTIATE_TEST_SUITE_P(Cases, OverwriteTest, ::testing::Values(
     // In a sticky folder nobody may write root's file but not rename over it.
     ShellCase{"FailedRenameNeedsRoot", {{"a.htm", "<B>\n"}}, "chmod 666 a.htm && chmod 1777 . && exec $as \"$0\" -w a.htm", 1,
               "a.htm: failed to rewrite\r\n", {{"a.htm", "<B>\n"}}},
+    // Read-only media that show no free space, as a CD-ROM image does, are not asked for it;
+    // the same file system, full and writable, fails the page.
+    ShellCase{"FullReadOnlyMountNeedsRoot", {{"a.htm", "<B>\n"}},
+              "mkdir m && mount -t tmpfs -o size=64k tmpfs m && cp a.htm m && (cat /dev/zero >m/f 2>&-; \"$0\" m/a.htm;"
+              " mount -o remount,ro m && \"$0\" m/a.htm; s=$?; umount -l m; exit $s)", 0,
+              "<b>\r\nno free disk space\r\nm/a.htm: failed to convert\r\n<b>\r\n", {{"a.htm", "<B>\n"}, {"m", ""}}},
+    // A second run finds nothing to change and writes nothing, in UTF-8 too.
+    ShellCase{"SecondUtf8RunWritesNothing", {{"a.htm", "<HEAD><META CHARSET=SJIS>\x93\xfa\n"}},
+              "\"$0\" --utf8 -w a.htm && s=$(stat -c %i%y a.htm) && \"$0\" --utf8 -w a.htm && [ \"$s\" = \"$(stat -c %i%y a.htm)\" ]", 0, "",
+              {{"a.htm", "<head><meta charset=UTF-8>\xe6\x97\xa5\r\n"}}},
     // A second run finds nothing to change and writes nothing.
     ShellCase{"SecondRunWritesNothing", {{"a.htm", kPage}, {kLongName, kPage}},
               "\"$0\" -w *.htm && s=$(stat -c %i%y *) && \"$0\" -w *.htm && [ \"$s\" = \"$(stat -c %i%y *)\" ]", 0, "",

@@ -1,10 +1,7 @@
 // The program end to end: exit status and the exact bytes on standard output and error.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -144,38 +141,6 @@ TEST(ProgramTest, WriteErrorOnStandardOutputIsReported) {
   const ProgramRun run = RunProgram({"page.htm", "page.htm"}, dir.path(), "/dev/full");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "lowtags: write error on standard output: No space left on device\n");
-}
-
-// Read-only media that show no free space, as a CD-ROM image does, are not asked for it; the
-// same file system, full and writable, fails the page. Mounting needs root.
-TEST(ProgramTest, FullReadOnlyMountIsNotAskedForSpace) {
-  TempDir dir;
-  const std::string mount_point = dir.path() + "/mnt";
-  ASSERT_EQ(::mkdir(mount_point.c_str(), 0755), 0);
-  if (::mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=64k") != 0) {
-    GTEST_SKIP() << "cannot mount a tmpfs here";
-  }
-  struct Unmount {
-    std::string path;
-    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-  } unmount{mount_point};
-  std::ofstream(mount_point + "/page.htm") << "<B>x</B>\n";
-  {
-    std::ofstream fill(mount_point + "/fill", std::ios::binary);
-    const std::string block(4096, 'f');
-    while (fill.write(block.data(), static_cast<std::streamsize>(block.size())).flush()) {
-    }
-  }
-  struct statvfs vfs {};
-  ASSERT_EQ(::statvfs(mount_point.c_str(), &vfs), 0);
-  ASSERT_EQ(vfs.f_bavail, 0u);
-  ProgramRun run = RunProgram({"page.htm"}, mount_point);
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.out, kPage + "no free disk space\r\npage.htm: failed to convert\r\n");
-  ASSERT_EQ(::mount(nullptr, mount_point.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
-  run = RunProgram({"page.htm"}, mount_point);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, kPage);
 }
 
 }  // namespace
