@@ -15,21 +15,27 @@
 namespace lowtags {
 namespace {
 
-using namespace std::string_literals;
+struct Reading {
+  std::vector<std::string> pieces;
+  int error = 0;
+  int reads = 0;
+};
 
-// Reads the whole file through a PieceReader, `chunk` bytes per read call.
-std::vector<std::string> Pieces(const std::string& bytes, std::size_t chunk, int* error = nullptr) {
+// The whole file through a PieceReader, `chunk` bytes per read call; read call `failing` fails.
+Reading Read(const std::string& bytes, std::size_t chunk, int failing = 0) {
   FakeDisk disk;
   disk.AddFile("f", bytes);
   disk.set_read_chunk(chunk);
+  if (failing > 0) disk.FailCall(DiskOp::kRead, failing, EIO);
   int fd = -1;
   disk.OpenRead("f", &fd);
   PieceReader reader(disk, fd);
-  std::vector<std::string> pieces;
+  Reading reading;
   std::span<char> piece;
-  while (reader.Next(&piece)) pieces.emplace_back(piece.data(), piece.size());
-  if (error != nullptr) *error = reader.error();
-  return pieces;
+  while (reader.Next(&piece)) reading.pieces.emplace_back(piece.data(), piece.size());
+  reading.error = reader.error();
+  reading.reads = disk.Count(DiskOp::kRead);
+  return reading;
 }
 
 // The text as the reader gives it: up to the first 0x1A, each run of CRs, with the LF after it,
@@ -75,7 +81,7 @@ TEST(PieceReaderTest, CutsWhereExpected) {
     for (const std::size_t chunk : {1, 2, 3, 7, 4096, 1 << 20}) {
       std::vector<std::size_t> lengths;
       std::string joined;
-      for (const std::string& p : Pieces(input, chunk)) {
+      for (const std::string& p : Read(input, chunk).pieces) {
         lengths.push_back(p.size());
         joined += p;
       }
@@ -85,33 +91,13 @@ TEST(PieceReaderTest, CutsWhereExpected) {
   }
 }
 
-TEST(PieceReaderTest, NothingAfterCtrlZIsRead) {
-  FakeDisk disk;
-  disk.AddFile("f", "ab\x1A" + std::string(100000, 'z'));
-  disk.set_read_chunk(10);
-  int fd = -1;
-  disk.OpenRead("f", &fd);
-  PieceReader reader(disk, fd);
-  std::span<char> piece;
-  ASSERT_TRUE(reader.Next(&piece));
-  EXPECT_EQ(std::string(piece.data(), piece.size()), "ab");
-  EXPECT_FALSE(reader.Next(&piece));
-  EXPECT_EQ(disk.Count(DiskOp::kRead), 1);
-}
-
-TEST(PieceReaderTest, ReadErrorKeepsWholePiecesOnly) {
-  FakeDisk disk;
-  disk.AddFile("f", "one\ntwo\nthree");
-  disk.set_read_chunk(6);
-  disk.FailCall(DiskOp::kRead, 2, EIO);
-  int fd = -1;
-  disk.OpenRead("f", &fd);
-  PieceReader reader(disk, fd);
-  std::span<char> piece;
-  ASSERT_TRUE(reader.Next(&piece));
-  EXPECT_EQ(std::string(piece.data(), piece.size()), "one\n");
-  EXPECT_FALSE(reader.Next(&piece));  // "tw" is no piece: the file failed
-  EXPECT_EQ(reader.error(), EIO);
+TEST(PieceReaderTest, StopsAtCtrlZAndOnAReadError) {
+  const Reading z = Read("ab\x1A" + std::string(100000, 'z'), 10);
+  EXPECT_EQ(z.pieces, std::vector<std::string>{"ab"});
+  EXPECT_EQ(z.reads, 1);  // nothing after 0x1A is read
+  const Reading failed = Read("one\ntwo\nthree", 6, 2);
+  EXPECT_EQ(failed.pieces, std::vector<std::string>{"one\n"});  // "tw" is no piece
+  EXPECT_EQ(failed.error, EIO);
 }
 
 // A TextWriter on the empty file "o" of a fake disk, writing in the background when asked.
