@@ -98,6 +98,9 @@ TEST(PieceReaderTest, StopsAtCtrlZAndOnAReadError) {
   const Reading failed = Read("one\ntwo\nthree", 6, 2);
   EXPECT_EQ(failed.pieces, std::vector<std::string>{"one\n"});  // "tw" is no piece
   EXPECT_EQ(failed.error, EIO);
+  const Reading cut = Read(std::string(10000, 'x'), 9999, 2);  // one piece, but no newline yet
+  EXPECT_EQ(cut.pieces, std::vector<std::string>{});
+  EXPECT_EQ(cut.error, EIO);
 }
 
 // A TextWriter on the empty file "o" of a fake disk, writing in the background when asked.
