@@ -40,6 +40,12 @@ class OptionsGuard {
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
+struct Accepted {
+  std::string letters;
+  // For each accepted letter, the index of the one flag it set (-1: none, -2: several).
+  std::vector<int> flag;
+};
+
 int OnlyFlagSet() {
   const FlagArray flags = std::bit_cast<FlagArray>(Options);
   int found = -1;
@@ -51,12 +57,9 @@ int OnlyFlagSet() {
   return found;
 }
 
-// Every letter alone: an accepted one sets exactly one flag, a flag of its own, and every flag
-// has its letter.
-std::string AcceptedLetters() {
+Accepted ProbeEveryLetter() {
   constexpr std::string_view kLetters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-  std::string accepted;
-  std::set<int> seen;
+  Accepted accepted;
   for (const char letter : kLetters) {
     const OptionsGuard guard;
     const std::string group = {'-', letter};
@@ -67,19 +70,17 @@ std::string AcceptedLetters() {
       continue;
     }
     EXPECT_EQ(line.kind, CommandLine::Kind::kFiles) << group;
-    accepted += letter;
-    const int flag = OnlyFlagSet();
-    EXPECT_GE(flag, 0) << group << " must set exactly one flag";
-    EXPECT_TRUE(seen.insert(flag).second) << group << " shares a flag";
+    accepted.letters += letter;
+    accepted.flag.push_back(OnlyFlagSet());
   }
-  EXPECT_EQ(seen.size(), kFlagCount) << "a flag that no letter sets";
   return accepted;
 }
 
-const std::string& accepted() {
-  static const std::string letters = AcceptedLetters();
-  return letters;
+const Accepted& Probed() {
+  static const Accepted probed = ProbeEveryLetter();
+  return probed;
 }
+const std::string& accepted() { return Probed().letters; }
 
 using Names = std::set<std::string>;
 
@@ -128,7 +129,14 @@ std::string SortedLettersBetween(std::string_view text, std::string_view open, c
 }
 
 TEST(OptionsAgreeTest, EveryAcceptedLetterSetsAFlagOfItsOwn) {
-  EXPECT_FALSE(AcceptedLetters().empty());
+  EXPECT_FALSE(accepted().empty());
+  std::set<int> seen;
+  for (std::size_t i = 0; i < accepted().size(); ++i) {
+    const int flag = Probed().flag[i];
+    EXPECT_GE(flag, 0) << "-" << accepted()[i] << " must set exactly one flag";
+    EXPECT_TRUE(seen.insert(flag).second) << "-" << accepted()[i] << " shares a flag";
+  }
+  EXPECT_EQ(seen.size(), kFlagCount) << "a flag that no letter sets";
 }
 
 TEST(OptionsAgreeTest, EveryLongOptionIsAcceptedAlone) {

@@ -82,7 +82,7 @@ TEST_P(OverwriteTest, StatusOutputAndFiles) {
 }
 
 const std::string kBad = "<A <B>\n";
-const std::string kStatSome = "; s=$?; stat -c '%n %a %h %F' *; exit $s";
+const std::string kThenStat = "; s=$?; stat -c '%n %a %h %F' *; exit $s";
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Cases, OverwriteTest, ::testing::Values(
@@ -100,12 +100,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, OverwriteTest, ::testing::Values(
     // A symbolic link stays a link to the rewritten file; as with sed -i, a hard-linked name gets
     // a new file and its other names keep the old one. The mode is kept.
     ShellCase{"LinksAndModeKept", {{"real.htm", "<B>\n"}, {"one.htm", "<I>\n"}},
-              "chmod 640 real.htm && ln -s real.htm link.htm && ln one.htm two.htm && \"$0\" -w link.htm one.htm" + kStatSome, 0,
+              "chmod 640 real.htm && ln -s real.htm link.htm && ln one.htm two.htm && \"$0\" -w link.htm one.htm" + kThenStat, 0,
               "link.htm 777 1 symbolic link\none.htm 644 1 regular file\nreal.htm 640 1 regular file\ntwo.htm 644 1 regular file\n",
               {{"link.htm", "<b>\r\n"}, {"one.htm", "<i>\r\n"}, {"real.htm", "<b>\r\n"}, {"two.htm", "<I>\n"}}},
     // The write past `ulimit -f` fails instead of killing the program, and neither name of a
     // hard-linked file loses a byte.
-    ShellCase{"FileSizeLimit", {{"one.htm", Repeat(kPage, 200)}}, "ln one.htm two.htm && ulimit -f 4 && \"$0\" -w one.htm" + kStatSome, 1,
+    ShellCase{"FileSizeLimit", {{"one.htm", Repeat(kPage, 200)}}, "ln one.htm two.htm && ulimit -f 4 && \"$0\" -w one.htm" + kThenStat, 1,
               "one.htm: failed to rewrite\r\none.htm 644 2 regular file\ntwo.htm 644 2 regular file\n",
               {{"one.htm", Repeat(kPage, 200)}, {"two.htm", Repeat(kPage, 200)}}},
     // A file it may not write, or one in a folder it may not write, stops the program at once.
