@@ -1,4 +1,4 @@
-// Micro-benchmark of conv_html alone: the corpus is read from memory and the
+// Micro-benchmark of the converter alone: the corpus is read from memory and the
 // output is counted and dropped, so neither the disk nor the terminal is timed.
 //
 // The corpora come from gen_corpus (bench/run makes them); the folder is taken
@@ -22,8 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "convert/conv_html.h"
-#include "convert/options.h"
+#include "convert/converter.h"
 #include "driver/command_line.h"
 #include "support/byte_sink.h"
 #include "support/disk.h"
@@ -59,22 +58,22 @@ class CountingSink : public ByteSink {
   std::size_t count_ = 0;
 };
 
-void SetOptions(const std::string& group) {
-  Options = OptionSet{};
-  if (group.empty()) return;
+// The options the command line reads from the group.
+OptionSet OptionsOf(const std::string& group) {
+  if (group.empty()) return {};
   const std::array<const char*, 2> args = {group.c_str(), "x"};
-  ParseCommandLine(args);
+  return ParseCommandLine(args).options;
 }
 
 void Convert(benchmark::State& state, const std::shared_ptr<const std::string>& text,
              const std::string& group) {
-  SetOptions(group);
+  const Converter converter(OptionsOf(group), FastestEngine());
   std::size_t out_bytes = 0;
   for (auto _ : state) {
     MemoryDisk disk(*text);
     PieceReader reader(disk, 0);
     CountingSink sink;
-    if (conv_html(reader, "corpus.htm", sink) != ConvResult::kConverted) {
+    if (converter.Convert(reader, "corpus.htm", sink) != ConvResult::kConverted) {
       state.SkipWithError("conversion failed");
       break;
     }

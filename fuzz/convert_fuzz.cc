@@ -20,8 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "convert/conv_html.h"
-#include "convert/options.h"
+#include "convert/converter.h"
 #include "driver/command_line.h"
 #include "driver/file_loop.h"
 #include "require.h"
@@ -64,12 +63,11 @@ Input Parse(const std::uint8_t* data, std::size_t size) {
   return in;
 }
 
-// Sets Options the way the command line does.
-void SetOptions(const std::string& letters, bool overwrite) {
-  Options = OptionSet{};
-  const std::string group = "-" + letters + (overwrite ? "w" : "");
+// The options the command line reads from the letters.
+OptionSet OptionsOf(const std::string& letters) {
+  const std::string group = "-" + letters;
   const char* args[] = {group.c_str(), "x"};
-  (void)ParseCommandLine(args);
+  return ParseCommandLine(args).options;
 }
 
 // Keeps the text as the converter hands it out (newline as LF), remembers the size of the last
@@ -128,7 +126,8 @@ std::size_t ReadChunk(unsigned selector) {
 // Converts the file with the options set. With `through_writer` standard output is the real CR LF
 // writer over an in-memory disk; otherwise only the text is kept (each writer and reader holds a
 // large block, and under AddressSanitizer every one of them costs fresh pages).
-StdoutRun ToStdout(std::string_view file, std::size_t read_chunk, bool through_writer) {
+StdoutRun ToStdout(const OptionSet& options, std::string_view file, std::size_t read_chunk,
+                   bool through_writer) {
   FakeDisk disk;
   disk.AddFile(std::string(kPath), file);
   disk.AddFile("stdout", "");
@@ -144,7 +143,7 @@ StdoutRun ToStdout(std::string_view file, std::size_t read_chunk, bool through_w
     std::optional<TextWriter> writer;
     if (through_writer) writer.emplace(disk, out);
     RecordingSink sink(writer ? static_cast<ByteSink&>(*writer) : text);
-    run.result = conv_html(reader, std::string(kPath), sink);
+    run.result = Converter(options, FastestEngine()).Convert(reader, std::string(kPath), sink);
     if (writer) Require(writer->Flush() == 0, "stdout accepts every write");
     run.text = std::move(sink.text);
     if (run.result != ConvResult::kConverted) run.message = sink.last;
@@ -172,8 +171,7 @@ std::string_view TextPart(std::string_view file) { return file.substr(0, file.fi
 void CheckIdempotent(std::string_view file, const StdoutRun& first, std::size_t read_chunk) {
   if (TextPart(file).find('\0') != std::string_view::npos) return;
   if (first.result != ConvResult::kConverted) return;
-  SetOptions("", false);
-  const StdoutRun second = ToStdout(first.text, read_chunk, false);
+  const StdoutRun second = ToStdout(OptionSet{}, first.text, read_chunk, false);
   Require(second.result == ConvResult::kConverted, "own output converts without error");
   Require(second.text == first.text, "own output converts to itself");
 }
@@ -197,8 +195,7 @@ void InjectFault(FakeDisk& disk, unsigned selector) {
 // The whole -w path of the program on the fake disk: the file holds what standard output shows,
 // or is left as it was with a message that says why.
 void CheckOverwrite(const Input& in) {
-  SetOptions(in.letters, false);
-  const StdoutRun plain = ToStdout(in.file, ReadChunk(0), false);
+  const StdoutRun plain = ToStdout(OptionsOf(in.letters), in.file, ReadChunk(0), false);
 
   FakeDisk disk;
   disk.AddFile(std::string(kPath), in.file);
@@ -210,7 +207,6 @@ void CheckOverwrite(const Input& in) {
   const std::string path(kPath);
   const char* const args[] = {option.c_str(), path.c_str()};
   const int status = RunLowtags(args, disk, out, out, Charset::kShiftJis);
-  Options = OptionSet{};
   disk.Close(out);
   const std::string messages = disk.Contents("out").value_or("");
   Require(disk.OpenDescriptors() == 0, "every descriptor closed");
@@ -256,15 +252,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckOverwrite(in);
   } else {
     const std::size_t chunk = ReadChunk(in.selector);
-    SetOptions(in.letters, false);
-    const StdoutRun run = ToStdout(in.file, chunk, true);
+    const StdoutRun run = ToStdout(OptionsOf(in.letters), in.file, chunk, true);
     if (in.letters.empty()) {
       CheckIdempotent(in.file, run, chunk);
     } else {
-      SetOptions("", false);
-      CheckIdempotent(in.file, ToStdout(in.file, chunk, false), chunk);
+      CheckIdempotent(in.file, ToStdout(OptionSet{}, in.file, chunk, false), chunk);
     }
   }
-  Options = OptionSet{};
   return 0;
 }

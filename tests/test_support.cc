@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <iconv.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,10 +16,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "convert/options.h"
-#include "driver/command_line.h"
+#include "convert/reference_converter.h"
 #include "driver/file_loop.h"
-#include "support/text_reader.h"
 
 // Counts allocations and, on request, makes one of them fail, so that running out of memory can
 // be tested. Every other test sees plain malloc/free behaviour.
@@ -111,27 +110,16 @@ std::string Recode(std::string_view bytes, const char* from, const char* to) {
 
 std::string Sjis(std::string_view utf8) { return Recode(utf8, "UTF-8", "CP932"); }
 
-void SetOptions(std::string_view letters) {
-  Options = OptionSet{};
-  const std::string group = "-" + std::string(letters);
-  const char* args[] = {group.c_str(), "x"};
-  ParseCommandLine(args);
-}
-
-std::string Convert(std::string_view letters, std::string_view text, ConvResult* result) {
-  TempDir dir;
-  const std::string path = dir.Write("page.htm", text);
-  SetOptions(letters);
-  PosixDisk disk;
-  int fd = -1;
-  if (disk.OpenRead(path, &fd) != 0) throw std::runtime_error("cannot open " + path);
-  PieceReader input(disk, fd);
-  StringSink out;
-  const ConvResult r = conv_html(input, "page.htm", out);
-  disk.Close(fd);
-  Options = OptionSet{};
-  if (result != nullptr) *result = r;
-  return out.text;
+void ExpectEveryRouteAgrees(const OptionSet& options, std::string_view file) {
+  bool want_failed = false;
+  const std::string want = reference::ReferenceConvert(options, file, &want_failed);
+  for (const reference::Route& route : reference::AllRoutes()) {
+    bool failed = !want_failed;
+    EXPECT_EQ(reference::Escape(reference::ProductionConvert(route, options, file, &failed)),
+              reference::Escape(reference::AsWritten(route, want)))
+        << reference::NameOf(route);
+    EXPECT_EQ(failed, want_failed) << reference::NameOf(route);
+  }
 }
 
 namespace {
@@ -214,10 +202,8 @@ ProgramRun RunOnDisk(FakeDisk& disk, const std::vector<const char*>& args) {
   int err_fd = -1;
   disk.OpenWrite("out", &out_fd);
   disk.OpenWrite("err", &err_fd);
-  Options = OptionSet{};
   ProgramRun run;
   run.status = RunLowtags(args, disk, out_fd, err_fd, Charset::kShiftJis);
-  Options = OptionSet{};
   disk.Close(out_fd);
   disk.Close(err_fd);
   run.out = disk.Contents("out").value_or("");

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "convert/conv_html.h"
+#include "convert/options.h"
 #include "support/byte_sink.h"
 #include "support/fake_disk.h"
 
@@ -49,12 +49,9 @@ std::string Sjis(std::string_view utf8);
 // do not convert.
 std::string Recode(std::string_view bytes, const char* from, const char* to);
 
-// Sets Options from option letters such as "rj" (all others off).
-void SetOptions(std::string_view letters);
-
-// Converts `text` as the content of a file named "page.htm" with the given option letters.
-// Returns the lines and messages as the converter hands them out (newline as LF).
-std::string Convert(std::string_view letters, std::string_view text, ConvResult* result = nullptr);
+// Converts `file` named "page.htm" under the options every way production can (every engine
+// into both kinds of sink) and expects each to give what the reference converter gives.
+void ExpectEveryRouteAgrees(const OptionSet& options, std::string_view file);
 
 // Allocations made by f; when fail_at >= 0, the allocation with that number (from 0) throws
 // std::bad_alloc, so that running out of memory can be tested.
@@ -77,7 +74,7 @@ ProgramRun RunProgramOnPipe(const std::vector<std::string>& args, const std::str
                             std::string_view input, const std::string& lc_all = "");
 
 // Runs the program's file loop on a fake disk, standard output and error going to its files
-// "out" and "err"; Options are reset before and after.
+// "out" and "err".
 ProgramRun RunOnDisk(FakeDisk& disk, const std::vector<const char*>& args);
 
 }  // namespace lowtags::testing

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "convert/options.h"
 #include "convert/tag_rules.h"
 #include "convert/width_rules.h"
 #include "support/block_masks.h"
@@ -14,8 +13,7 @@
 
 namespace lowtags {
 
-bool PlainRulesApply() {
-  const OptionSet& o = Options;
+bool PlainRulesApply(const OptionSet& o) {
   return !o.strip_links && !o.strip_img && !o.strip_font && !o.strip_bgsound && !o.flatten_links &&
          !o.strip_bgcolor;
 }
@@ -102,8 +100,9 @@ enum class Mode { kPiece, kWholeLines };
 class PlainWalk {
  public:
   PlainWalk(Mode mode, const char* in, std::size_t r, std::size_t e, char* out, std::size_t w,
-            ConvState& state)
-      : mode_(mode),
+            ConvState& state, const OptionSet& options)
+      : options_(options),
+        mode_(mode),
         in_(in),
         e_(e),
         out_(out),
@@ -117,7 +116,7 @@ class PlainWalk {
   // The input position reached: in whole-lines mode the start of the first line not converted.
   template <class Isa>
   std::size_t Run() {
-    const bool upper = Options.upper_case != 0;
+    const bool upper = options_.upper_case;
     const bool lines = mode_ == Mode::kWholeLines;
     Where where = Locate(state_);
     bool carry = false;
@@ -403,7 +402,7 @@ class PlainWalk {
   std::size_t ConvertWidth(std::size_t at) {
     std::size_t p = at;
     while (p + 1 < e_) {
-      WidthStep step = ConvertWidthAt({in_ + p, e_ - p}, Dest(p));
+      WidthStep step = ConvertWidthAt({in_ + p, e_ - p}, Dest(p), options_);
       if (step.read == 0) {
         if (p != at) break;
         std::memcpy(Dest(p), in_ + p, 2);
@@ -485,6 +484,7 @@ class PlainWalk {
     return true;
   }
 
+  const OptionSet& options_;
   const Mode mode_;
   const char* const in_;
   const std::size_t e_;
@@ -492,10 +492,10 @@ class PlainWalk {
   // Output offset minus input offset, modulo 2^64: rules before the walk may have deleted.
   std::size_t shift_;
   ConvState& state_;
-  const bool strip_ = Options.strip_comments != 0;
-  const bool join_ = Options.join_lines != 0;
-  const bool kana_ = Options.kana_to_wide != 0;
-  const bool alnum_ = Options.digits_to_narrow != 0 || Options.letters_to_narrow != 0;
+  const bool strip_ = options_.strip_comments;
+  const bool join_ = options_.join_lines;
+  const bool kana_ = options_.kana_to_wide;
+  const bool alnum_ = options_.digits_to_narrow || options_.letters_to_narrow;
   std::size_t b_;        // the block's first byte
   std::size_t cur_ = 0;  // the walk's offset in the block
   std::size_t seg_ = 0;  // the block's bytes from here on are not stored yet
@@ -510,36 +510,46 @@ class PlainWalk {
 LOWTAGS_AVX512_TARGET __attribute__((flatten)) std::size_t RunAvx512(PlainWalk& walk) {
   return walk.Run<Avx512>();
 }
-// The processor does not change while the program runs.
-bool UseAvx512() {
-  static const bool have = HaveAvx512();
-  return have;
-}
-#else
-std::size_t RunAvx512(PlainWalk& walk) { return walk.Run<Portable>(); }
-bool UseAvx512() { return false; }
 #endif
 
-std::size_t Run(PlainWalk& walk) { return UseAvx512() ? RunAvx512(walk) : walk.Run<Portable>(); }
+std::size_t Run(PlainWalk& walk, Walk kernels) {
+#if defined(LOWTAGS_HAVE_AVX512_PATH) && !defined(LOWTAGS_PORTABLE_VECTORS)
+  if (kernels == Walk::kAvx512) return RunAvx512(walk);
+#endif
+  (void)kernels;
+  return walk.Run<Portable>();
+}
 
 }  // namespace
 
-void PassPlain(LineEdit& edit, ConvState& state) {
+bool Avx512WalkAvailable() {
+#if defined(LOWTAGS_HAVE_AVX512_PATH) && !defined(LOWTAGS_PORTABLE_VECTORS)
+  // The processor does not change while the program runs.
+  static const bool have = HaveAvx512();
+  return have;
+#else
+  return false;
+#endif
+}
+
+void PassPlain(LineEdit& edit, ConvState& state, const PlainSettings& settings) {
   if (edit.readable_past_end() < kPlainReadablePastEnd) return;
   LineEdit::Raw raw = edit.Open();
-  PlainWalk walk(Mode::kPiece, raw.in, raw.r, raw.e, raw.out, raw.w, state);
-  const std::size_t r = Run(walk);
+  PlainWalk walk(Mode::kPiece, raw.in, raw.r, raw.e, raw.out, raw.w, state, settings.options);
+  const std::size_t r = Run(walk, settings.walk);
   raw.w = walk.OutputOffset(r);
   raw.r = r;
   edit.Commit(raw);
 }
 
-bool WholeLinesApply() { return PlainRulesApply() && !Options.join_lines; }
+bool WholeLinesApply(const OptionSet& options) {
+  return PlainRulesApply(options) && !options.join_lines;
+}
 
 std::size_t ConvertWholeLines(std::string_view text, ConvState& state, char* out,
-                              std::size_t* out_size) {
-  PlainWalk walk(Mode::kWholeLines, text.data(), 0, text.size(), out, 0, state);
-  const std::size_t used = Run(walk);
+                              std::size_t* out_size, const PlainSettings& settings) {
+  PlainWalk walk(Mode::kWholeLines, text.data(), 0, text.size(), out, 0, state, settings.options);
+  const std::size_t used = Run(walk, settings.walk);
   *out_size = walk.OutputOffset(used);
   return used;
 }

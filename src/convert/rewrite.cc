@@ -10,8 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "convert/conv_html.h"
-
 namespace lowtags {
 
 namespace {

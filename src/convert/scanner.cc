@@ -3,7 +3,6 @@
 #include <array>
 #include <cstring>
 
-#include "convert/options.h"
 #include "convert/plain_scan.h"
 #include "convert/tag_rules.h"
 #include "convert/width_rules.h"
@@ -24,9 +23,9 @@ constexpr StopSet kTextStopsBoth = kTextStopsKana.WithPair(0x82, 0x4F, 0x9A);
 constexpr StopSet kCommentStops{'<', '-', '\n'};
 constexpr StopSet kQuotedStops{'"', '<', '>', '-', '\n'};
 
-const StopSet& TextStops() {
-  const bool kana = Options.kana_to_wide != 0;
-  const bool alnum = Options.digits_to_narrow != 0 || Options.letters_to_narrow != 0;
+const StopSet& TextStops(const OptionSet& options) {
+  const bool kana = options.kana_to_wide;
+  const bool alnum = options.digits_to_narrow || options.letters_to_narrow;
   if (kana) return alnum ? kTextStopsBoth : kTextStopsKana;
   return alnum ? kTextStopsAlnum : kTextStops;
 }
@@ -83,13 +82,13 @@ constexpr std::array<char, 256> MakeFold(bool to_upper) {
 constexpr std::array<char, 256> kFoldLower = MakeFold(false);
 constexpr std::array<char, 256> kFoldUpper = MakeFold(true);
 
-void ScanInsideTag(LineEdit& edit, ConvState& state, unsigned char c) {
+void ScanInsideTag(LineEdit& edit, ConvState& state, unsigned char c, const OptionSet& options) {
   if (c == '"') state.quote_state = -state.quote_state;
   if (state.quote_state != -1) {
     edit.Step();
     return;
   }
-  if (MayStartAttribute(c) && TryAttributeRules(edit, state)) return;
+  if (MayStartAttribute(c) && TryAttributeRules(edit, state, options)) return;
   if (c == '#') {
     edit.Keep(HashTokenLength(edit.Rest(), false));
     return;
@@ -99,7 +98,7 @@ void ScanInsideTag(LineEdit& edit, ConvState& state, unsigned char c) {
     return;
   }
   edit.Skip(1);
-  edit.Put((Options.upper_case ? kFoldUpper : kFoldLower)[c]);
+  edit.Put((options.upper_case ? kFoldUpper : kFoldLower)[c]);
 }
 
 // The common shape of a tag body in one loop: letters folded, quoted values passed whole, the
@@ -143,10 +142,10 @@ void PassTag(LineEdit& edit, ConvState& state, const ByteSet& stops,
 
 // A '<' in text that opens a tag and is no comment, nor a <P> or <PRE> that line joining looks
 // at.
-bool OpensTag(const LineEdit& edit) {
+bool OpensTag(const LineEdit& edit, bool join_lines) {
   const unsigned char next = edit.Byte(1);
   return edit.Byte() == '<' && next != '!' &&
-         (!Options.join_lines || (next != 'P' && next != 'p' && next != '/'));
+         (!join_lines || (next != 'P' && next != 'p' && next != '/'));
 }
 
 // Under -j a line that opens with <P> after a joined line first ends that line.
@@ -177,10 +176,10 @@ void TrackPreformatted(const LineEdit& edit, ConvState& state) {
 
 // Line joining looks at the line as it ends: a newline not at the start of the line and outside
 // <PRE> is dropped unless '>' stands before it.
-void FinishLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
+void FinishLine(LineEdit& edit, ConvState& state, ByteSink& lines, bool join_lines) {
   if (edit.AtEnd()) {
     state.prev_line_closed = 0;
-  } else if (Options.join_lines && !edit.AtLineStart() && state.in_pre == 0) {
+  } else if (join_lines && !edit.AtLineStart() && state.in_pre == 0) {
     if (edit.LastConverted() == '>') {
       state.prev_line_closed = 1;
       edit.Keep(edit.Rest().size());
@@ -198,8 +197,7 @@ void FinishLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
 enum class Next { kContinue, kEndLine, kSecondOpen, kStrayClose };
 
 // Comments come before any tag logic: "<!--" opens one even inside a tag.
-bool ScanComment(LineEdit& edit, ConvState& state, unsigned char c, Next* next) {
-  const bool strip = Options.strip_comments != 0;
+bool ScanComment(LineEdit& edit, ConvState& state, unsigned char c, bool strip, Next* next) {
   *next = Next::kContinue;
   if (c == '<' && edit.StartsWith("<!--")) {
     state.in_comment = 1;
@@ -228,57 +226,59 @@ bool ScanComment(LineEdit& edit, ConvState& state, unsigned char c, Next* next) 
   return true;
 }
 
-Next ScanOne(LineEdit& edit, ConvState& state, ByteSink& lines) {
+Next ScanOne(LineEdit& edit, ConvState& state, ByteSink& lines, const OptionSet& options) {
   const unsigned char c = edit.Byte();
   Next next = Next::kContinue;
-  if (ScanComment(edit, state, c, &next)) return next;
+  if (ScanComment(edit, state, c, options.strip_comments, &next)) return next;
   if (c == '<') {
     TrackPreformatted(edit, state);
-    if (Options.join_lines && edit.AtLineStart() &&
+    if (options.join_lines && edit.AtLineStart() &&
         (edit.StartsWith("<p>") || edit.StartsWith("<P>"))) {
       ParagraphStart(edit, state, lines);
     }
     state.quote_state = -1;
-    if (state.in_tag && !Options.ignore_brackets) return Next::kSecondOpen;
+    if (state.in_tag && !options.ignore_brackets) return Next::kSecondOpen;
     state.in_tag = 1;
-    if (!TryTagRules(edit, state)) edit.Step();
+    if (!TryTagRules(edit, state, options)) edit.Step();
     return Next::kContinue;
   }
   if (c == '>') {
-    if (!state.in_tag && !Options.ignore_brackets) return Next::kStrayClose;
+    if (!state.in_tag && !options.ignore_brackets) return Next::kStrayClose;
     state.in_tag = 0;
     state.link_kind = 0;
     edit.Step();
     return Next::kContinue;
   }
   if (state.in_tag) {
-    ScanInsideTag(edit, state, c);
+    ScanInsideTag(edit, state, c, options);
   } else {
-    ConvertWidthOrStep(edit);
+    ConvertWidthOrStep(edit, options);
   }
   return Next::kContinue;
 }
 
 }  // namespace
 
-ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
-  const StopSet& text_stops = TextStops();
+ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines, const OptionSet& options,
+                    Walk walk) {
+  const StopSet& text_stops = TextStops(options);
   const bool wide_text =
-      Options.kana_to_wide || Options.digits_to_narrow || Options.letters_to_narrow;
+      options.kana_to_wide || options.digits_to_narrow || options.letters_to_narrow;
   // With none of the tag rules in force, a '<' before a letter only opens a tag.
-  const bool plain_open = !Options.strip_links && !Options.strip_img && !Options.strip_font &&
-                          !Options.strip_bgsound && !Options.flatten_links;
-  const auto& fold = Options.upper_case ? kFoldUpper : kFoldLower;
-  const bool plain = PlainRulesApply();
+  const bool plain_open = !options.strip_links && !options.strip_img && !options.strip_font &&
+                          !options.strip_bgsound && !options.flatten_links;
+  const auto& fold = options.upper_case ? kFoldUpper : kFoldLower;
+  const bool plain = walk != Walk::kCharacters && PlainRulesApply(options);
+  const PlainSettings settings{options, walk};
   while (!edit.AtEnd()) {
     if (plain) {
-      PassPlain(edit, state);
+      PassPlain(edit, state, settings);
       if (edit.AtEnd()) break;
     }
     const unsigned char c = edit.Byte();
     if (c == '\n') break;
     if (state.in_comment) {
-      if (!Options.strip_comments && !kCommentStops.Has(c)) {
+      if (!options.strip_comments && !kCommentStops.Has(c)) {
         KeepUntilAscii<'<', '-', '\n'>(edit);
         continue;
       }
@@ -292,20 +292,20 @@ ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
         }
         continue;
       }
-      if (Options.kana_to_wide && IsHalfWidthKana(c)) {
+      if (options.kana_to_wide && IsHalfWidthKana(c)) {
         WidenKanaRun(edit);
         continue;
       }
-      if (OpensTag(edit)) {
+      if (OpensTag(edit, options.join_lines)) {
         // Only the tag rules may take it; a run of deleted tags stays in this loop.
         do {
           state.quote_state = -1;
           state.in_tag = 1;
-          if (plain_open || !TryTagRules(edit, state)) {
+          if (plain_open || !TryTagRules(edit, state, options)) {
             edit.Step();
             break;
           }
-        } while (OpensTag(edit));
+        } while (OpensTag(edit, options.join_lines));
         continue;
       }
     } else if (state.quote_state == 1) {
@@ -315,18 +315,18 @@ ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines) {
       }
     } else {
       const ByteSet& tag_stops =
-          (state.link_kind != 0 || Options.strip_bgcolor) ? kTagStopsAttributes : kTagStops;
+          (state.link_kind != 0 || options.strip_bgcolor) ? kTagStopsAttributes : kTagStops;
       if (!tag_stops[c] || c == '"' || c == '>') {
         PassTag(edit, state, tag_stops, fold);
         continue;
       }
     }
-    const Next next = ScanOne(edit, state, lines);
+    const Next next = ScanOne(edit, state, lines, options);
     if (next == Next::kEndLine) break;
     if (next == Next::kSecondOpen) return ScanStatus::kSecondOpen;
     if (next == Next::kStrayClose) return ScanStatus::kStrayClose;
   }
-  FinishLine(edit, state, lines);
+  FinishLine(edit, state, lines, options.join_lines);
   return ScanStatus::kLineDone;
 }
 

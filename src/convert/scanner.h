@@ -3,7 +3,9 @@
 #pragma once
 
 #include "convert/conv_state.h"
+#include "convert/engine.h"
 #include "convert/line_edit.h"
+#include "convert/options.h"
 #include "support/byte_sink.h"
 
 namespace lowtags {
@@ -14,8 +16,10 @@ enum class ScanStatus {
   kStrayClose,  // a '>' outside any tag: the edit stands at it
 };
 
-// Converts the piece in `edit`. The finished line, and before it the extra newline of the
-// paragraph rule of -j, go to `lines`. Bracket errors are left to the caller to report.
-ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines);
+// Converts the piece in `edit` under the options, with the help of the block walk `walk` where
+// the options allow one (none under kCharacters). The finished line, and before it the extra
+// newline of the paragraph rule of -j, go to `lines`. Bracket errors are left to the caller.
+ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines, const OptionSet& options,
+                    Walk walk);
 
 }  // namespace lowtags

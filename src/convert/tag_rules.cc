@@ -2,7 +2,6 @@
 
 #include <string_view>
 
-#include "convert/options.h"
 #include "support/sjis.h"
 #include "support/sjis_search.h"
 
@@ -45,8 +44,7 @@ Removal DeleteEndTag(LineEdit& edit, ConvState& state, std::size_t length) {
 
 // The prefixes exclude one another (the byte after '<' tells them apart), so the first that
 // matches decides; a matching tag without its '>' on the line stops the removals there.
-Removal TryRemovals(LineEdit& edit, ConvState& state) {
-  const OptionSet& o = Options;
+Removal TryRemovals(LineEdit& edit, ConvState& state, const OptionSet& o) {
   switch (edit.Byte(1)) {
     case 'A':
     case 'a':
@@ -146,20 +144,20 @@ std::size_t HashTokenLength(std::string_view text, bool stop_at_line_end) {
   return p;
 }
 
-bool TryTagRules(LineEdit& edit, ConvState& state) {
-  if (TryRemovals(edit, state) == Removal::kDeleted) return true;
-  if (Options.flatten_links) NoteLinkKind(edit, state);
+bool TryTagRules(LineEdit& edit, ConvState& state, const OptionSet& options) {
+  if (TryRemovals(edit, state, options) == Removal::kDeleted) return true;
+  if (options.flatten_links) NoteLinkKind(edit, state);
   return false;
 }
 
-bool TryAttributeRules(LineEdit& edit, ConvState& state) {
+bool TryAttributeRules(LineEdit& edit, ConvState& state, const OptionSet& options) {
   if (state.link_kind != 0) {
     if (const std::size_t prefix = ReferencePrefix(edit)) {
       FlattenReference(edit, prefix);
       return false;
     }
   }
-  if (Options.strip_bgcolor && StartsWithEither(edit, "bgcolor=\"", "BGCOLOR=\"")) {
+  if (options.strip_bgcolor && StartsWithEither(edit, "bgcolor=\"", "BGCOLOR=\"")) {
     return DeleteBackgroundColour(edit);
   }
   return false;

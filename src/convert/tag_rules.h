@@ -6,16 +6,17 @@
 
 #include "convert/conv_state.h"
 #include "convert/line_edit.h"
+#include "convert/options.h"
 
 namespace lowtags {
 
 // At a '<' that has just opened a tag. True when the whole tag was deleted: in_tag is 0 again and
 // the position holds the text that followed it.
-bool TryTagRules(LineEdit& edit, ConvState& state);
+bool TryTagRules(LineEdit& edit, ConvState& state, const OptionSet& options);
 
 // Inside a tag, outside quotes. True when an attribute was deleted and the position must be
 // examined again; a flattened reference leaves the position where it was and gives false.
-bool TryAttributeRules(LineEdit& edit, ConvState& state);
+bool TryAttributeRules(LineEdit& edit, ConvState& state, const OptionSet& options);
 
 // Length of the '#' token (a colour or a fragment) that `text` starts with: it keeps its case
 // up to the next '>', blank or tab, by whole characters, over '<' and "--" alike, and over the

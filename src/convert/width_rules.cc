@@ -3,7 +3,6 @@
 #include <array>
 #include <cstring>
 
-#include "convert/options.h"
 #include "convert/width_tables.h"
 
 namespace lowtags {
@@ -66,11 +65,11 @@ WidthStep WidenKana(std::string_view text, char* out) {
   return {r, w};
 }
 
-WidthStep NarrowAlnumAt(std::string_view text, char* out) {
+WidthStep NarrowAlnumAt(std::string_view text, char* out, const OptionSet& options) {
   const int i = WideAlnumIndex(ByteAt(text, 0), ByteAt(text, 1));
   if (i < 0) return {};
   const bool digit = i < kWideDigitCount;
-  if (!(digit ? Options.digits_to_narrow : Options.letters_to_narrow)) return {};
+  if (!(digit ? options.digits_to_narrow : options.letters_to_narrow)) return {};
   out[0] = NarrowAlnum(i);
   // A full-width period, comma or minus turns ASCII only between two full-width digits; the
   // digit after it is converted when the scan reaches it.
@@ -89,18 +88,18 @@ void WidenKanaRun(LineEdit& edit) {
   edit.Commit(raw);
 }
 
-WidthStep ConvertWidthAt(std::string_view text, char* out) {
+WidthStep ConvertWidthAt(std::string_view text, char* out, const OptionSet& options) {
   const unsigned char c = ByteAt(text, 0);
-  if (Options.kana_to_wide && IsHalfWidthKana(c)) return WidenKana(text, out);
-  if ((Options.digits_to_narrow || Options.letters_to_narrow) && IsLeadByte(c)) {
-    return NarrowAlnumAt(text, out);
+  if (options.kana_to_wide && IsHalfWidthKana(c)) return WidenKana(text, out);
+  if ((options.digits_to_narrow || options.letters_to_narrow) && IsLeadByte(c)) {
+    return NarrowAlnumAt(text, out, options);
   }
   return {};
 }
 
-void ConvertWidthOrStep(LineEdit& edit) {
+void ConvertWidthOrStep(LineEdit& edit, const OptionSet& options) {
   LineEdit::Raw raw = edit.Open();
-  const WidthStep step = ConvertWidthAt(edit.Rest(), raw.out + raw.w);
+  const WidthStep step = ConvertWidthAt(edit.Rest(), raw.out + raw.w, options);
   if (step.read == 0) {
     edit.Step();
     return;

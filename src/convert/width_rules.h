@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "convert/line_edit.h"
+#include "convert/options.h"
 
 namespace lowtags {
 
@@ -20,9 +21,9 @@ struct WidthStep {
 WidthStep WidenKana(std::string_view text, char* out);
 // Narrows the full-width digit or letter that `text` starts with, when its option is on, into
 // `out`; after a digit also a full-width period, comma or minus that another digit follows.
-WidthStep NarrowAlnumAt(std::string_view text, char* out);
-// Whichever of the two the options in force take for the character `text` starts with.
-WidthStep ConvertWidthAt(std::string_view text, char* out);
+WidthStep NarrowAlnumAt(std::string_view text, char* out, const OptionSet& options);
+// Whichever of the two the options take for the character `text` starts with.
+WidthStep ConvertWidthAt(std::string_view text, char* out, const OptionSet& options);
 
 // Widens the run of half-width kana at the position under -k, merging voiced pairs; a lone
 // kana makes the line a byte longer.
@@ -30,6 +31,6 @@ void WidenKanaRun(LineEdit& edit);
 
 // Converts the character at the position when an enabled rule takes it, else passes it;
 // either way the scan ends up after it.
-void ConvertWidthOrStep(LineEdit& edit);
+void ConvertWidthOrStep(LineEdit& edit, const OptionSet& options);
 
 }  // namespace lowtags

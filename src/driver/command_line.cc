@@ -15,8 +15,7 @@ constexpr std::array kLongOptions = {
 };
 
 // The flag an option letter sets, or null for a byte outside the list (capitals included).
-std::int32_t* FlagFor(char letter) {
-  OptionSet& o = Options;
+bool* FlagFor(char letter, OptionSet& o) {
   switch (letter) {
     case 'a': return &o.letters_to_narrow;
     case 'b': return &o.strip_bgcolor;
@@ -39,13 +38,13 @@ std::int32_t* FlagFor(char letter) {
 // Sets the flags of one group such as "-cj"; false, with the byte in `line`, at an unknown one.
 bool ReadGroup(std::string_view group, CommandLine& line) {
   for (const char letter : group.substr(1)) {
-    std::int32_t* flag = FlagFor(letter);
+    bool* flag = FlagFor(letter, line.options);
     if (flag == nullptr) {
       line.kind = CommandLine::Kind::kUnknownOption;
       line.bad_option = letter;
       return false;
     }
-    *flag = 1;
+    *flag = true;
   }
   return true;
 }
@@ -58,7 +57,7 @@ bool ReadLongOption(std::string_view word, CommandLine& line) {
       line.kind = option.kind;
       return false;
     }
-    if (option.flag != nullptr) Options.*option.flag = 1;
+    if (option.flag != nullptr) line.options.*option.flag = true;
     if (option.form_flag != nullptr) line.form.*option.form_flag = true;
     return true;
   }

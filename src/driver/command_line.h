@@ -1,7 +1,6 @@
 // The command line: the usage request, the option groups, the long options, the file names.
 #pragma once
 
-#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,12 +19,13 @@ struct CommandLine {
     kUnknownLongOption,  // a "--word" outside the long options, whole in `bad_long_option`
     kHelp,               // --help
     kVersion,            // --version
-    kFiles,              // options read into Options; convert `files`
+    kFiles,              // options read into `options`; convert `files`
   };
   Kind kind = Kind::kFiles;
   char bad_option = '\0';
   std::string bad_long_option;
-  OutputForm form;  // from the long options that set it
+  OptionSet options;  // from the option letters
+  OutputForm form;    // from the long options that set it
   std::vector<std::string> files;
 };
 
@@ -35,7 +35,7 @@ struct CommandLine {
 struct LongOption {
   std::string_view name;  // the whole argument, "--" included
   CommandLine::Kind kind;
-  std::int32_t OptionSet::*flag;
+  bool OptionSet::*flag;
   bool OutputForm::*form_flag = nullptr;
 };
 
@@ -45,10 +45,10 @@ std::span<const LongOption> LongOptions();
 // The file name that stands for standard input.
 inline constexpr std::string_view kStdinName = "-";
 
-// Reads the leading arguments that begin with '-' as option groups or long options, setting
-// Options, up to the first argument that does not, a lone "-", or "--" (which is dropped); that
-// argument and all after it are file names, whatever they look like. A request (--help,
-// --version) or an unknown option ends the reading where it stands.
+// Reads the leading arguments that begin with '-' as option groups or long options into the
+// line's options and form, up to the first argument that does not, a lone "-", or "--" (which is
+// dropped); that argument and all after it are file names, whatever they look like. A request
+// (--help, --version) or an unknown option ends the reading where it stands.
 CommandLine ParseCommandLine(std::span<const char* const> args);
 
 }  // namespace lowtags

@@ -8,8 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "convert/conv_html.h"
-#include "convert/options.h"
+#include "convert/converter.h"
 #include "convert/rewrite.h"
 #include "driver/batch.h"
 #include "driver/checked_close.h"
@@ -51,14 +50,15 @@ Status CloseInput(Disk& disk, int fd, const std::string& name, ByteSink& out) {
 }
 
 FileOutcome ConvertFile(const std::string& name, Disk& disk, ByteSink& out,
-                        const OutputForm& form) {
+                        const Converter& converter, const OutputForm& form) {
   int fd = -1;
   if (OpenInput(disk, name, &fd) != 0) {
     NotFound(out, name);
     return FileOutcome::kFailed;
   }
   PieceReader input(disk, fd);
-  int result = conv_html(input, name, out, nullptr, form) == ConvResult::kConverted ? 0 : -1;
+  int result =
+      converter.Convert(input, name, out, nullptr, form) == ConvResult::kConverted ? 0 : -1;
   const Status closed = CloseInput(disk, fd, name, out);
   if (result == 0 && closed.ok()) return FileOutcome::kConverted;
   FailedToConvert(out, name);
@@ -104,7 +104,7 @@ NotSjis JudgeStoredText(Disk& disk, int fd, off_t size) {
 
 // Converts a file under -w; its size goes to *bytes.
 FileOutcome RewriteFile(const std::string& name, Disk& disk, Batch& batch, off_t* bytes,
-                        const OutputForm& form) {
+                        const Converter& converter, const OutputForm& form) {
   ByteSink& out = batch.messages();
   // Standard input has no file to write back into.
   if (name == kStdinName) {
@@ -126,7 +126,7 @@ FileOutcome RewriteFile(const std::string& name, Disk& disk, Batch& batch, off_t
   }
   PieceReader input(disk, source.fd);
   Replacement replacement(disk, source, form.line_ends());
-  if (conv_html(input, name, out, &replacement, form) != ConvResult::kConverted) {
+  if (converter.Convert(input, name, out, &replacement, form) != ConvResult::kConverted) {
     FailedToConvert(out, name);
     return FileOutcome::kFailed;
   }
@@ -145,14 +145,14 @@ FileOutcome RewriteFile(const std::string& name, Disk& disk, Batch& batch, off_t
 }
 
 int RewriteAll(const std::vector<std::string>& files, Disk& disk, ByteSink& out, int err_fd,
-               const OutputForm& form) {
+               const Converter& converter, const OutputForm& form) {
   Batch batch(disk, out);
   Progress progress(disk, err_fd, disk.IsTerminal(err_fd), files.size(), Progress::Clock::now());
   int status = 0;
   bool any_failed = false;
   for (const std::string& name : files) {
     off_t bytes = 0;
-    const FileOutcome outcome = RewriteFile(name, disk, batch, &bytes, form);
+    const FileOutcome outcome = RewriteFile(name, disk, batch, &bytes, converter, form);
     if (outcome == FileOutcome::kStop) {
       status = 1;
       break;
@@ -207,10 +207,13 @@ int Run(const CommandLine& line, Disk& disk, ByteSink& out, int err_fd, Charset 
       return 1;
     }
   }
-  if (Options.overwrite) return RewriteAll(line.files, disk, out, err_fd, line.form);
+  const Converter converter(line.options, FastestEngine());
+  if (line.options.overwrite) {
+    return RewriteAll(line.files, disk, out, err_fd, converter, line.form);
+  }
   bool any_failed = false;
   for (const std::string& name : line.files) {
-    const FileOutcome outcome = ConvertFile(name, disk, out, line.form);
+    const FileOutcome outcome = ConvertFile(name, disk, out, converter, line.form);
     if (outcome == FileOutcome::kStop) return 1;
     any_failed |= outcome == FileOutcome::kFailed;
   }

@@ -1,6 +1,5 @@
-// Whole lines converted straight from the read buffer: the traps of lines, blocks and chunks.
-// Each file goes through conv_html twice, into a CR LF writer on a fake disk and into a plain
-// sink, and both must give what the literal reference converter gives.
+// The block walk and whole lines: the traps of lines, blocks and chunks. Each file goes every way
+// production can run it and must give what the literal reference converter gives.
 #include "convert/plain_scan.h"
 
 #include <gtest/gtest.h>
@@ -8,38 +7,14 @@
 #include <new>
 #include <string>
 
-#include "convert/conv_html.h"
-#include "convert/options.h"
 #include "convert/reference_converter.h"
 #include "support/fake_disk.h"
-#include "support/text_reader.h"
-#include "support/text_writer.h"
 #include "test_support.h"
 
 namespace lowtags {
 namespace {
 
 using testing::Repeat;
-using testing::WithCrLf;
-
-// conv_html into a TextWriter on a fake disk: the bytes that reach the file.
-std::string ThroughWriter(const OptionSet& options, const std::string& input, bool* failed) {
-  const OptionSet saved = Options;
-  Options = options;
-  FakeDisk disk;
-  disk.AddFile("page.htm", input);
-  disk.AddFile("out.txt", "");
-  int in_fd = -1;
-  int out_fd = -1;
-  disk.OpenRead("page.htm", &in_fd);
-  disk.OpenWrite("out.txt", &out_fd);
-  PieceReader reader(disk, in_fd);
-  TextWriter writer(disk, out_fd);
-  *failed = conv_html(reader, "page.htm", writer) != ConvResult::kConverted;
-  writer.Flush();
-  Options = saved;
-  return disk.Contents("out.txt").value_or("(no file)");
-}
 
 struct Case {
   const char* name;
@@ -52,17 +27,8 @@ void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 class WholeLinesTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(WholeLinesTest, AgreesWithTheReference) {
-  const Case& c = GetParam();
-  const OptionSet options = reference::OptionsFromLetters(c.options);
-  bool reference_failed = false;
-  const std::string expected = reference::ReferenceConvert(options, c.input, &reference_failed);
-  bool failed = false;
-  EXPECT_EQ(reference::Escape(reference::ProductionConvert(options, c.input, &failed)),
-            reference::Escape(expected));
-  EXPECT_EQ(failed, reference_failed);
-  EXPECT_EQ(reference::Escape(ThroughWriter(options, c.input, &failed)),
-            reference::Escape(WithCrLf(expected)));
-  EXPECT_EQ(failed, reference_failed);
+  testing::ExpectEveryRouteAgrees(reference::OptionsFromLetters(GetParam().options),
+                                  GetParam().input);
 }
 
 const std::string kLine = "<P ALIGN=\"Center\">Text \x83\x65\x83\x4C<B CLASS=Big>Bold</B>\r\n";
@@ -135,11 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(WholeLinesOverwrite, RunningOutOfMemoryLosesNothing) {
   const std::string input = Repeat(kLine, 4000);  // several chunks
   bool failed = false;
-  OptionSet options = reference::OptionsFromLetters("c");
-  const std::string expected = WithCrLf(reference::ReferenceConvert(options, input, &failed));
-  options.overwrite = 1;
-  const OptionSet saved = Options;
-  Options = options;
+  const std::string expected = testing::WithCrLf(
+      reference::ReferenceConvert(reference::OptionsFromLetters("c"), input, &failed));
   // Runs the conversion with allocation `fail_at` failing (none when negative); the allocations.
   const auto run = [&](long fail_at) {
     FakeDisk disk;
@@ -160,7 +123,6 @@ TEST(WholeLinesOverwrite, RunningOutOfMemoryLosesNothing) {
   const long allocations = run(-1);
   EXPECT_GT(allocations, 10);
   for (long fail_at = 0; fail_at < allocations && !HasFailure(); ++fail_at) run(fail_at);
-  Options = saved;
 }
 
 }  // namespace

@@ -6,16 +6,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
-#include "convert/conv_html.h"
+#include "convert/converter.h"
 #include "convert/width_tables.h"
-#include "support/disk.h"
-#include "support/message.h"
 #include "support/fake_disk.h"
 #include "support/text_reader.h"
-#include "test_support.h"
+#include "support/text_writer.h"
 
 namespace lowtags::reference {
 namespace {
@@ -145,7 +144,7 @@ class Scanner {
   void WidenKana(std::size_t p);
   void NarrowAlnum(std::size_t p);
   void EndOfLine(std::size_t p);
-  bool Fail(void (*report)(ByteSink&, std::string_view, int, std::string_view));
+  bool Fail(std::string_view tail);
   void Emit(std::string_view bytes) { out_.append(bytes); }
 
   const OptionSet& opt_;
@@ -246,7 +245,7 @@ bool Scanner::Scan() {
     if (opt_.join_lines && p == 0 && (Starts(0, "<p>") || Starts(0, "<P>"))) ParagraphStart();
     if (At(p) == '<') {
       st_.quote_state = -1;
-      if (st_.in_tag && !opt_.ignore_brackets) return Fail(TagNotClosed);
+      if (st_.in_tag && !opt_.ignore_brackets) return Fail("'<' does not close.\n");
       st_.in_tag = 1;
       if (TagRules(p)) continue;
       p = Step(p);
@@ -254,7 +253,7 @@ bool Scanner::Scan() {
     }
     if (At(p) == '>') {
       if (!st_.in_tag && !opt_.ignore_brackets) {
-        return Fail(NoOpeningBracket);
+        return Fail("'>' does not correspond with '<'.\n");
       }
       st_.in_tag = 0;
       st_.link_kind = 0;
@@ -446,34 +445,40 @@ void Scanner::EndOfLine(std::size_t p) {
   }
 }
 
-bool Scanner::Fail(void (*report)(ByteSink&, std::string_view, int, std::string_view)) {
-  testing::StringSink message;
-  report(message, kPath, st_.line_no, line_.data());
-  Emit(message.text);
+// A message stops at 1024 bytes, looked at between steps; a line that does not fit whole is cut
+// so that the message stands at 768 bytes.
+bool Scanner::Fail(std::string_view tail) {
+  std::string m = std::string(kPath) + ":" + std::to_string(st_.line_no) + ": ";
+  const std::string_view text = line_.data();
+  if (m.size() + text.size() <= 1024) {
+    m += text;
+  } else if (m.size() < 768) {
+    m += text.substr(0, 768 - m.size());
+  }
+  for (std::size_t i = 0; i < tail.size() && m.size() < 1024; ++i) m += tail[i];
+  Emit(m);
   return false;
 }
 
 bool Scanner::Finish() {
-  if (st_.in_tag && !opt_.ignore_brackets) {
-    testing::StringSink message;
-    TagOpenAtEnd(message, kPath);
-    Emit(message.text);
-    return false;
-  }
-  return true;
+  if (st_.in_tag && !opt_.ignore_brackets) Emit(std::string(kPath) + ": '<' unmatch to '>'\n");
+  return !st_.in_tag || opt_.ignore_brackets;
 }
 
-// ---------------------------------------------------------------------------------------------
-// The production side: a read-only file in memory.
-
 // The flag of each letter of kOptionLetters, in the same order.
-constexpr std::int32_t OptionSet::*kFlags[] = {
+constexpr bool OptionSet::*kFlags[] = {
     &OptionSet::letters_to_narrow, &OptionSet::strip_bgcolor,   &OptionSet::upper_case,
     &OptionSet::strip_links,       &OptionSet::ignore_brackets, &OptionSet::join_lines,
     &OptionSet::kana_to_wide,      &OptionSet::strip_img,       &OptionSet::digits_to_narrow,
     &OptionSet::strip_font,        &OptionSet::strip_comments,  &OptionSet::strip_bgsound,
     &OptionSet::flatten_links};
 static_assert(std::size(kFlags) == kOptionLetters.size());
+
+class StringSink : public ByteSink {
+ public:
+  void Write(std::string_view bytes) override { text.append(bytes); }
+  std::string text;
+};
 
 }  // namespace
 
@@ -489,22 +494,48 @@ std::string ReferenceConvert(const OptionSet& options, std::string_view file_byt
   return scanner.out();
 }
 
-std::string ProductionConvert(const OptionSet& options, std::string_view file_bytes, bool* failed,
-                              std::size_t read_chunk) {
-  const OptionSet saved = Options;
-  Options = options;
-  Options.overwrite = 0;
+std::vector<Route> AllRoutes() {
+  std::vector<Route> routes;
+  for (const Engine& engine : AvailableEngines()) {
+    routes.push_back({engine, false});
+    routes.push_back({engine, true});
+  }
+  return routes;
+}
+
+std::string NameOf(const Route& route) {
+  return NameOf(route.engine) + (route.room ? "_room" : "_writes");
+}
+
+std::string ProductionConvert(const Route& route, const OptionSet& options,
+                              std::string_view file_bytes, bool* failed, std::size_t read_chunk) {
   FakeDisk disk;
-  disk.AddFile(std::string(kPath), file_bytes);
+  disk.AddFile(kPath, file_bytes);
+  disk.AddFile("out", "");
   disk.set_read_chunk(read_chunk == 0 ? 1 : read_chunk);
-  int fd = -1;
-  disk.OpenRead(std::string(kPath), &fd);
-  PieceReader input(disk, fd);
-  testing::StringSink out;
-  const ConvResult result = conv_html(input, kPath, out);
-  Options = saved;
+  int in = -1;
+  int out = -1;
+  disk.OpenRead(kPath, &in);
+  disk.OpenWrite("out", &out);
+  PieceReader input(disk, in);
+  StringSink writes;
+  std::optional<TextWriter> room;
+  if (route.room) room.emplace(disk, out);
+  ByteSink& sink = route.room ? static_cast<ByteSink&>(*room) : writes;
+  const ConvResult result = Converter(options, route.engine).Convert(input, kPath, sink);
   if (failed != nullptr) *failed = result != ConvResult::kConverted;
-  return out.text;
+  if (!route.room) return writes.text;
+  room->Flush();
+  return disk.Contents("out").value_or("(no file)");
+}
+
+std::string AsWritten(const Route& route, std::string_view lf_text) {
+  std::string out;
+  for (const char c : lf_text) {
+    if (c == '\n' && route.room) out += '\r';
+    out += c;
+  }
+  return out;
 }
 
 OptionSet OptionsFromLetters(std::string_view letters) {
@@ -512,7 +543,7 @@ OptionSet OptionsFromLetters(std::string_view letters) {
   for (char c : letters) {
     const std::size_t i = kOptionLetters.find(c);
     if (i == npos) throw std::invalid_argument("option letter");
-    o.*kFlags[i] = 1;
+    o.*kFlags[i] = true;
   }
   return o;
 }
@@ -520,7 +551,7 @@ OptionSet OptionsFromLetters(std::string_view letters) {
 std::string LettersOf(const OptionSet& o) {
   std::string letters;
   for (std::size_t i = 0; i < kOptionLetters.size(); ++i) {
-    if (o.*kFlags[i] != 0) letters.push_back(kOptionLetters[i]);
+    if (o.*kFlags[i]) letters.push_back(kOptionLetters[i]);
   }
   return letters;
 }

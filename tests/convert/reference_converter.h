@@ -1,25 +1,41 @@
 // A slow, literal second implementation of the per-file conversion, for differential testing
-// against conv_html: it edits one NUL-terminated line buffer in place the way the rules read,
-// with no cleverness, so that a difference points at the optimised converter or at the rules.
+// against the converter: it edits one NUL-terminated line buffer in place the way the rules
+// read, with no cleverness, so that a difference points at the optimised converter or at the
+// rules. And the converter run every way production can run it.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "convert/engine.h"
 #include "convert/options.h"
 
 namespace lowtags::reference {
 
-// The bytes `conv_html` hands to its sink for a file holding `file_bytes` named "page.htm":
+// The bytes the converter hands to its sink for a file holding `file_bytes` named "page.htm":
 // converted lines and messages, newlines as LF. *failed is set when a bracket error stopped
 // the file. `options.overwrite` is ignored.
 std::string ReferenceConvert(const OptionSet& options, std::string_view file_bytes, bool* failed);
 
-// The production converter on the same bytes, read from an in-memory file that hands out at most
-// `read_chunk` bytes per read (small chunks make the reader refill mid-line).
-std::string ProductionConvert(const OptionSet& options, std::string_view file_bytes, bool* failed,
+// One way to run the converter: an engine, and a sink that takes plain writes or one that
+// offers Room/Filled (the CR LF writer of standard output and -w).
+struct Route {
+  Engine engine;
+  bool room = false;
+};
+// Every available engine, each with both sinks.
+std::vector<Route> AllRoutes();
+std::string NameOf(const Route& route);
+
+// The bytes the route's sink writes for the same file, read from an in-memory file that hands
+// out at most `read_chunk` bytes per read (small chunks make the reader refill mid-line).
+std::string ProductionConvert(const Route& route, const OptionSet& options,
+                              std::string_view file_bytes, bool* failed,
                               std::size_t read_chunk = 1 << 20);
+// What the route writes for text the converter hands out as `lf_text`.
+std::string AsWritten(const Route& route, std::string_view lf_text);
 
 // Option letters <-> flags ("w" is not accepted: the comparison works on standard output).
 inline constexpr std::string_view kOptionLetters = "abcfijkmnorsu";

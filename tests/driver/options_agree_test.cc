@@ -21,22 +21,8 @@
 namespace lowtags {
 namespace {
 
-constexpr std::size_t kFlagCount = sizeof(OptionSet) / sizeof(std::int32_t);
-static_assert(sizeof(OptionSet) == kFlagCount * sizeof(std::int32_t), "flags only, no padding");
-using FlagArray = std::array<std::int32_t, kFlagCount>;
-
-// ParseCommandLine writes the program-wide flags; every probe starts from none and leaves the
-// flags as it found them.
-class OptionsGuard {
- public:
-  OptionsGuard() : saved_(Options) { Options = OptionSet{}; }
-  ~OptionsGuard() { Options = saved_; }
-  OptionsGuard(const OptionsGuard&) = delete;
-  OptionsGuard& operator=(const OptionsGuard&) = delete;
-
- private:
-  OptionSet saved_;
-};
+constexpr std::size_t kFlagCount = sizeof(OptionSet);
+using FlagArray = std::array<bool, kFlagCount>;
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -46,11 +32,11 @@ struct Accepted {
   std::vector<int> flag;
 };
 
-int OnlyFlagSet() {
-  const FlagArray flags = std::bit_cast<FlagArray>(Options);
+int OnlyFlagSet(const OptionSet& options) {
+  const FlagArray flags = std::bit_cast<FlagArray>(options);
   int found = -1;
   for (std::size_t i = 0; i < flags.size(); ++i) {
-    if (flags[i] == 0) continue;
+    if (!flags[i]) continue;
     if (found != -1) return -2;
     found = static_cast<int>(i);
   }
@@ -61,7 +47,6 @@ Accepted ProbeEveryLetter() {
   constexpr std::string_view kLetters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
   Accepted accepted;
   for (const char letter : kLetters) {
-    const OptionsGuard guard;
     const std::string group = {'-', letter};
     const std::array<const char*, 1> args = {group.c_str()};
     const CommandLine line = ParseCommandLine(args);
@@ -71,7 +56,7 @@ Accepted ProbeEveryLetter() {
     }
     EXPECT_EQ(line.kind, CommandLine::Kind::kFiles) << group;
     accepted.letters += letter;
-    accepted.flag.push_back(OnlyFlagSet());
+    accepted.flag.push_back(OnlyFlagSet(line.options));
   }
   return accepted;
 }
@@ -142,15 +127,15 @@ TEST(OptionsAgreeTest, EveryAcceptedLetterSetsAFlagOfItsOwn) {
 TEST(OptionsAgreeTest, EveryLongOptionIsAcceptedAlone) {
   ASSERT_FALSE(LongOptions().empty());
   for (const LongOption& option : LongOptions()) {
-    const OptionsGuard guard;
     const std::string name(option.name);
     EXPECT_TRUE(name.starts_with("--") && name.size() > 2) << name;
     const std::array<const char*, 2> args = {name.c_str(), "page.htm"};
     const CommandLine line = ParseCommandLine(args);
     EXPECT_EQ(line.kind, option.kind) << name;
     // A setting sets its one flag, or its one setting of the output's form; a request sets none.
-    const int settings = (OnlyFlagSet() >= 0 ? 1 : 0) + (line.form.utf8 ? 1 : 0) +
-                         (line.form.lf ? 1 : 0) + (OnlyFlagSet() == -2 ? 2 : 0);
+    const int flag = OnlyFlagSet(line.options);
+    const int settings = (flag >= 0 ? 1 : 0) + (line.form.utf8 ? 1 : 0) + (line.form.lf ? 1 : 0) +
+                         (flag == -2 ? 2 : 0);
     EXPECT_EQ(settings, option.kind == CommandLine::Kind::kFiles ? 1 : 0) << name;
   }
 }

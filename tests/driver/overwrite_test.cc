@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/conv_html.h"
+#include "convert/rewrite.h"
 #include "test_support.h"
 
 namespace lowtags {

@@ -1,4 +1,4 @@
-#include "convert/conv_html.h"
+#include "convert/converter.h"
 
 #include <cstring>
 #include <optional>
@@ -8,7 +8,6 @@
 
 #include "convert/conv_state.h"
 #include "convert/line_edit.h"
-#include "convert/options.h"
 #include "convert/plain_scan.h"
 #include "convert/scanner.h"
 #include "convert/utf8_output.h"
@@ -65,6 +64,8 @@ class WholeLines {
 
   static_assert(PieceReader::kReadablePastEnd >= kPlainReadablePastEnd);
 
+  explicit WholeLines(const PlainSettings& settings) : settings_(settings) {}
+
   // False when not even the first line could be taken.
   bool Convert(PieceReader& input, ConvState& state, ByteSink& lines) {
     const std::string_view text = input.Text(kChunk);
@@ -77,7 +78,7 @@ class WholeLines {
       room = scratch_;
     }
     std::size_t written = 0;
-    const std::size_t used = ConvertWholeLines(text, state, room.data(), &written);
+    const std::size_t used = ConvertWholeLines(text, state, room.data(), &written, settings_);
     if (own_room) {
       // A sink without room of its own gets the lines as the scanner hands them out, LF alone;
       // the text holds no CR but those of its CR LF ends.
@@ -90,20 +91,23 @@ class WholeLines {
   }
 
  private:
+  const PlainSettings& settings_;
   std::vector<char> scratch_;
 };
 
 }  // namespace
 
-ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out,
-                     Replacement* rewrite, const OutputForm& form) {
+ConvResult Converter::Convert(PieceReader& input, const std::string& path, ByteSink& out,
+                              Replacement* rewrite, const OutputForm& form) const {
   ConvState state;
   ByteSink& plain = rewrite != nullptr ? static_cast<ByteSink&>(*rewrite) : out;
   Utf8Lines utf8(form, plain);
   ByteSink& lines = utf8.sink(plain);
-  const bool whole_lines = WholeLinesApply();
+  const bool whole_lines =
+      engine_.whole_lines && engine_.walk != Walk::kCharacters && WholeLinesApply(options_);
   bool try_whole_lines = whole_lines;
-  WholeLines fast;
+  const PlainSettings settings{options_, engine_.walk};
+  WholeLines fast(settings);
   LineEdit edit;
   std::span<char> piece;
   for (;;) {
@@ -114,7 +118,7 @@ ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out,
     if (!try_whole_lines) try_whole_lines = whole_lines && piece.back() == '\n';
     ++state.line_no;
     edit.Reset(input.may_hold_nul() ? TextOf(piece) : piece, PieceReader::kReadablePastEnd);
-    const ScanStatus status = ScanLine(edit, state, lines);
+    const ScanStatus status = ScanLine(edit, state, lines, options_, engine_.walk);
     if (status != ScanStatus::kLineDone) {
       (void)utf8.Settle(out, path);
       ReportBracketError(out, status, path, state, edit, utf8.on());
@@ -127,7 +131,7 @@ ConvResult conv_html(PieceReader& input, const std::string& path, ByteSink& out,
   if (!utf8.Settle(out, path)) return ConvResult::kFailed;
   // A read error is no end of file: the file is not passed as a shorter one.
   if (input.error() != 0) return ConvResult::kFailed;
-  if (state.in_tag && !Options.ignore_brackets) {
+  if (state.in_tag && !options_.ignore_brackets) {
     TagOpenAtEnd(out, path);
     return ConvResult::kFailed;
   }

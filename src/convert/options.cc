@@ -1,7 +1,0 @@
-#include "convert/options.h"
-
-namespace lowtags {
-
-OptionSet Options;
-
-}  // namespace lowtags

@@ -1,0 +1,178 @@
+// The converter on whole files: every rule of the scan, its order, and the bracket errors. Each
+// row is what the reference converter gives, and what every engine gives into either sink.
+// Rows are written in UTF-8 and turned into code page 932 by the C library; rows that need bytes
+// no encoder produces are written as bytes.
+#include "convert/converter.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "convert/reference_converter.h"
+#include "test_support.h"
+
+namespace lowtags {
+namespace {
+
+using namespace std::string_literals;
+
+struct Case {
+  std::string name;
+  std::string options;
+  std::string input;
+  std::string expected;  // lines and messages as the converter hands them out, newline as LF
+  bool failed = false;
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class ConvertTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ConvertTest, GivesExactBytesEveryWay) {
+  const Case& c = GetParam();
+  const OptionSet options = reference::OptionsFromLetters(c.options);
+  bool failed = !c.failed;
+  EXPECT_EQ(reference::Escape(reference::ReferenceConvert(options, c.input, &failed)),
+            reference::Escape(c.expected));
+  EXPECT_EQ(failed, c.failed);
+  testing::ExpectEveryRouteAgrees(options, c.input);
+}
+
+constexpr bool kFailed = true;
+
+// UTF-8 rows.
+std::vector<Case> Text(std::vector<Case> rows) {
+  for (Case& c : rows) {
+    c.input = testing::Sjis(c.input);
+    c.expected = testing::Sjis(c.expected);
+  }
+  return rows;
+}
+
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) { return info.param.name; }
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Folding, ConvertTest, ::testing::ValuesIn(Text({
+    {"LettersInTagsOnly", "", "<TABLE BORDER=1 WIDTH=\"50%\">Text ABC</TABLE>\n", "<table border=1 width=\"50%\">Text ABC</table>\n"},
+    {"UpperCase", "c", "<table border=1>abc</table>\n", "<TABLE BORDER=1>abc</TABLE>\n"},
+    {"HashTokenKeepsCase", "", "<FONT COLOR=#FF00AA><A HREF=#Top>\n", "<font color=#FF00AA><a href=#Top>\n"},
+    {"HashTokenSwallowsLtAndCommentDashes", "", "<A HREF=#x<B><A HREF=#a-->B\n", "<a href=#x<B><a href=#a-->B\n"},
+    {"HashTokenRunsOverNewline", "j", "<FONT COLOR=#FF00AA\nSIZE=2>x\ny\n", "<font color=#FF00AA\nsize=2>xy"},
+    {"HashAtDelimiter", "", "<A B=# C>\n", "<a b=# c>\n"},
+    {"CommentInsideTagKeepsCase", "", "<A <!-- X --> B><!-- C -->\n", "<a <!-- X --> b><!-- C -->\n"},
+    {"SingleQuoteIsNoQuote", "", "<A TITLE='X'>\n", "<a title='x'>\n"},
+    {"QuotedValueKeepsCase", "", "<IMG ALT=\"ABC\" SRC=X.GIF>\n", "<img alt=\"ABC\" src=x.gif>\n"},
+    {"TagOverTwoLines", "", "<IMG\nSRC=\"A.GIF\">\n", "<img\nsrc=\"A.GIF\">\n"},
+    {"FullWidthTextInTagUntouched", "", "<IMG ALT=ＡＢＣ>アイウ\n", "<img alt=ＡＢＣ>アイウ\n"},
+    {"EmptyFile", "", "", ""}})), CaseName);
+
+INSTANTIATE_TEST_SUITE_P(Comments, ConvertTest, ::testing::ValuesIn(Text({
+    {"StripComment", "r", "<P><!-- note --><B>Hello</B>\n", "<p><b>Hello</b>\n"},
+    {"StripAcrossLines", "r", "text <!-- start\nmiddle\nend --> more\n", "text  more\n"},
+    {"CloseOutsideComment", "r", "a-->b\n", "ab\n"},
+    {"CloseOutsideCommentKept", "", "a-->b\n", "a-->b\n"},
+    {"OpenRightBeforeNewlineKeepsIt", "r", "a<!--\nb-->c\n", "a\nc\n"},
+    {"FileEndsInComment", "", "a<!-- b\nc\n", "a<!-- b\nc\n"},
+    {"FileEndsInStrippedComment", "r", "a<!-- b\nc\n", "a"},
+    {"CommentDashesDoNotCloseTag", "", "<A HREF=x-->\n<B>\n", "<a href=x-->\npage.htm:2: <B>\n'<' does not close.\n", kFailed},
+    {"CommentHidesBrackets", "", "<!-- a > b <c -->\n", "<!-- a > b <c -->\n"}})), CaseName);
+
+INSTANTIATE_TEST_SUITE_P(Brackets, ConvertTest, ::testing::ValuesIn(Text({
+    {"SecondOpen", "", "<A HREF=\"x\" <B>\n", "page.htm:1: <a href=\"x\" <B>\n'<' does not close.\n", kFailed},
+    {"UnmatchedAtEnd", "", "x\n<B", "x\n<bpage.htm: '<' unmatch to '>'\n", kFailed},
+    {"StrayClose", "", "<B>a > b\n", "page.htm:1: <b>a > b\n'>' does not correspond with '<'.\n", kFailed},
+    {"GtInQuotesClosesTag", "", "<A TITLE=\"a>b\">\n", "page.htm:1: <a title=\"a>b\">\n'>' does not correspond with '<'.\n", kFailed},
+    {"LinesBeforeErrorWritten", "", "<P>one\n<B>two\nA>\n", "<p>one\n<b>two\npage.htm:3: A>\n'>' does not correspond with '<'.\n", kFailed},
+    {"IgnoreSecondOpen", "i", "<A <B>\n", "<a <b>\n"},
+    {"IgnoreStrayClose", "i", "a > b\n", "a > b\n"},
+    {"IgnoreUnmatched", "i", "<B", "<b"}})), CaseName);
+
+INSTANTIATE_TEST_SUITE_P(Joining, ConvertTest, ::testing::ValuesIn(Text({
+    {"JoinUntilGt", "j", "abc\ndef<BR>\nghi\n", "abcdef<br>\nghi"},
+    {"EmptyLineNeverJoined", "j", "a\n\nb<BR>\n", "a\nb<br>\n"},
+    {"PreUsesStateAtLineEnd", "j", "x\n<PRE>a\nb\n</PRE>c\nd<BR>\n", "x<pre>a\nb\n</pre>cd<br>\n"},
+    {"ParagraphAfterJoinedLine", "j", "a\n<P>text\n", "a\n<p>text"},
+    {"ParagraphAfterClosedLine", "j", "a<BR>\n<P>text\n", "a<br>\n<p>text"},
+    {"ParagraphFirstLine", "j", "<P>x\n", "\n<p>x"},
+    {"ParagraphNewlineCounts", "j", "a\n<P>\n", "a\n<p>\n"},
+    {"ParagraphOnlyBlanksToEnd", "j", "a\n<P> \t　", "a<p> \t　"},
+    {"ParagraphAfterRemovedAnchor", "fj", "a\n<A NAME=\"y\"><P>t\n", "a\n<p>t"},
+    {"ParagraphAfterRemovedComment", "rj", "a\n<!--x--><P>t\n", "a\n<p>t"},
+    {"ParagraphNeedsJoin", "", "a\n<P>t\n", "a\n<p>t\n"},
+    {"ParagraphExactForm", "j", "a\n<p >t\n", "a<p >t"}})), CaseName);
+
+INSTANTIATE_TEST_SUITE_P(Removal, ConvertTest, ::testing::ValuesIn(Text({
+    {"Links", "f", "see <A HREF=\"x.htm\">here</A> now\n", "see here now\n"},
+    {"LinkOverTwoLinesStays", "f", "<A HREF=\"x.htm\"\nTARGET=y>here</A>\n", "<a href=\"x.htm\"\ntarget=y>here\n"},
+    // A link's name ends at a blank, its '>' or the line's end; longer names are other tags.
+    {"LinkNameEnds", "fi", "<A>1<a\tB=c>2<ABBR>3<A HREF=x>4</a><A\n<a", "12<abbr>34<a\n<a"},
+    {"NotLinks", "f", "<ADDRESS>x</ADDRESS><abbr>y</abbr><AREA HREF=\"m/x.htm\">\n", "<address>x</address><abbr>y</abbr><area href=\"m/x.htm\">\n"},
+    {"Images", "m", "a<IMG SRC=\"p.gif\">b\n<IMG\nSRC=x>\n<Img SRC=x>\n", "ab\n<img\nsrc=x>\n<img src=x>\n"},
+    {"Fonts", "o", "<FONT SIZE=2>x</FONT><B>y</Font>\n", "x<b>y</font>\n"},
+    {"BackgroundSound", "s", "a<BGSOUND SRC=\"a.mid\">b\n", "ab\n"},
+    {"DeleteThroughIgnoresQuotes", "mi", "<IMG ALT=\"a>b\" SRC=\"x.gif\">\n", "b\" SRC=\"x.gif\">\n"},
+    {"DeleteThroughIgnoresQuotesError", "m", "<IMG ALT=\"a>b\" SRC=\"x.gif\">\n", "page.htm:1: b\" SRC=\"x.gif\">\n'>' does not correspond with '<'.\n", kFailed},
+    {"BgcolorQuoted", "b", "<BODY BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\">\n", "<body  text=\"#000000\">\n"},
+    {"BgcolorUnquotedOrMixedCase", "b", "<BODY BGCOLOR=#FFFFFF><BODY bgColor=\"#fff\">\n", "<body bgcolor=#FFFFFF><body bgcolor=\"#fff\">\n"},
+    {"BgcolorWithoutCloseOnLine", "b", "<BODY BGCOLOR=\"#FFF\n\">\n", "<body bgcolor=\"#FFF\n\">\n"},
+    {"BgcolorGtBeforeClose", "bi", "<BODY BGCOLOR=\"a>b\">\n", "<body bgcolor=\"a>b\">\n"}})), CaseName);
+
+INSTANTIATE_TEST_SUITE_P(Flatten, ConvertTest, ::testing::ValuesIn(Text({
+    {"AnchorAndImage", "u", "<A HREF=\"../dir/sub/page.htm\"><IMG SRC=\"../img/a.gif\">\n", "<a href=\"page.htm\"><img src=\"a.gif\">\n"},
+    {"SlashFirstOrLast", "u", "<A HREF=\"/top.htm\"><A HREF=\"dir/\">\n", "<a href=\"/top.htm\"><a href=\"dir/\">\n"},
+    {"OnlyReferencePrefixes", "u", "<A HREF=\"d/x.htm\" TARGET=\"a/b\">\n", "<a href=\"x.htm\" target=\"a/b\">\n"},
+    {"NotALinkTag", "u", "<TABLE BACKGROUND=\"img/bg.gif\"><FRAME SRC=\"a/b.htm\">\n", "<table background=\"img/bg.gif\"><frame src=\"a/b.htm\">\n"},
+    {"FramesetAndBgsound", "u", "<FRAMESET SRC=\"a/b\"><BGSOUND SRC=\"s/a.mid\">\n", "<frameset src=\"b\"><bgsound src=\"a.mid\">\n"},
+    {"AreaIsALinkTag", "fu", "<AREA HREF=\"m/x.htm\"><ABBR>\n", "<area href=\"x.htm\"><abbr>\n"},
+    {"UnquotedNotFlattened", "u", "<A HREF=dir/x.htm>\n", "<a href=dir/x.htm>\n"},
+    {"LowsrcMatchesAtSrc", "u", "<IMG LOWSRC=\"a/b.gif\">\n", "<img lowsrc=\"b.gif\">\n"},
+    {"MixedCasePrefixNotFlattened", "u", "<A Href=\"a/b\">\n", "<a href=\"a/b\">\n"},
+    {"GtInsideValueBlocks", "ui", "<A HREF=\"a/b>c/d\">\n", "<a href=\"a/b>c/d\">\n"},
+    {"RemovedAnchorOnLine", "fu", "x<A HREF=\"a/b.htm\">y</A>\n", "xy\n"},
+    {"SpanningAnchorFlattened", "fu", "<A HREF=\"a/b.htm\"\n>x</A>\n", "<a href=\"b.htm\"\n>x\n"},
+    {"KindSurvivesRemoval", "iou", "<A <FONT SIZE=1><B SRC=\"a/b\">\n", "<a <b src=\"b\">\n"},
+    {"KindClearedAtGt", "u", "<A><B SRC=\"a/b\">\n", "<a><b src=\"a/b\">\n"},
+    {"ImageRemovedBeforeFlatten", "mu", "<IMG SRC=\"a/b.gif\">x\n", "x\n"}})), CaseName);
+
+INSTANTIATE_TEST_SUITE_P(Width, ConvertTest, ::testing::ValuesIn(Text({
+    {"Digits", "n", "ＡＢＣ１２３\n", "ＡＢＣ123\n"},
+    {"Letters", "a", "ＡＢＣ１２３ａｚ\n", "ABC１２３az\n"},
+    {"DigitComma", "n", "１，０００円\n", "1,000円\n"},
+    {"MinusOnlyBetweenDigits", "n", "－５ ３－４\n", "－5 3-4\n"},
+    {"PeriodNeedsWideDigits", "n", "１．5 1．５ ９．Ａ\n", "1．5 1．5 9．Ａ\n"},
+    {"PeriodBetweenLetters", "na", "Ａ．Ｂ\n", "A．B\n"},
+    {"PeriodNotWithoutDigitOption", "a", "１．５\n", "１．５\n"},
+    {"OtherFullWidthUntouched", "na", "＃（）\n", "＃（）\n"},
+    {"VoicedKana", "k", "ｶﾞｯｺｳ ﾊﾟﾝ ｳﾞ\n", "ガッコウ パン ヴ\n"},
+    {"UnlistedVoicedPair", "k", "ｱﾞ ｰ ﾞ ﾟ\n", "ア゛ ー ゛ ゜\n"},
+    {"KanaPunctuation", "k", "｡｢｣､･\n", "。「」、・\n"},
+    {"NotInTagsOrComments", "kna", "<IMG ALT=ＡＢＣ１ｱ><!-- ｱ１Ａ -->\n", "<img alt=ＡＢＣ１ｱ><!-- ｱ１Ａ -->\n"},
+    {"InsidePre", "kna", "<PRE>ｱ１Ａ</PRE>\n", "<pre>ア1A</pre>\n"},
+    {"QuotesMeanNothingOutsideTags", "k", "\"ｱ\"\n", "\"ア\"\n"},
+    {"TrailByteInKanaRange", "k", "あｱ\n", "あア\n"},
+    {"AllThree", "kna", "ｶﾞ１２．５Ｚ\n", "ガ12.5Z\n"}})), CaseName);
+
+// Bytes that no encoder writes: trail bytes that look like ASCII, NUL, lead bytes at the end,
+// CR and 0x1A, and the 9999-byte piece.
+INSTANTIATE_TEST_SUITE_P(Bytes, ConvertTest, ::testing::Values(
+    Case{"TrailLetterNotFolded", "", "<A TITLE=\x83\x41\x83\x5C><A\x83\x5C>\n", "<a title=\x83\x41\x83\x5C><a\x83\x5C>\n"},
+    Case{"TrailLtOpensNoTag", "", "x\x81<B\n", "x\x81<B\n"},
+    Case{"LeadBeforeNewlineKeepsLine", "j", "ab\x82\ncd\n", "ab\x82\ncd"},
+    Case{"NulEndsLineText", "", "<A>x\0<B>y\n<C>\na\0<B\nc\n"s, "<a>x<c>\nac\n"},
+    Case{"LeadBeforeGtSwallowsIt", "u", "<A HREF=\"a/b\x83\" c/d\">\n", "<a href=\"d\">\n"},
+    Case{"SlashAsTrailNotFound", "u", "<A HREF=\"d/\x83/x\">\n", "<a href=\"\x83/x\">\n"},
+    Case{"QuoteAsTrailInBgcolor", "b", "<BODY BGCOLOR=\"#F\x83\" TEXT=\"x\">\n", "<body x\">\n"},
+    Case{"CommentCloseFoundInsideCharacter", "r", "<!--\x81-->x\n", "x\n"},
+    Case{"LeadAtEndOfFile", "c", "<a>\x81", "<A>\x81"},
+    Case{"KanaAfterLeadIsTrail", "k", "\x82\xB1\xB1\n", "\x82\xB1\x83\x41\n"},
+    Case{"WidthAfterLeadBytes", "nak", "\x82\x50\x81\x43\x82\x4F\x82\x4F\x81\x7C\x82\x54 \x81\x7C\x82\x54 \xB6\xDE\xAF\n", "1,00-5 \x81\x7C" "5 \x83\x4B\x83\x62\n"},
+    Case{"CarriageReturnsAndEndOfFile", "", "a\r\r\nb\r\r\rc\rd\r\ne\x1A<\n", "a\nb\nc\nd\ne"},
+    Case{"TrailKeptWholeAtCut", "", "<" + std::string(9997, 'x') + "\x83" "A>\n", "<" + std::string(9997, 'x') + "\x83" "A>\n"},
+    Case{"CutAfterPairAtCut", "", "<" + std::string(9996, 'x') + "\x82\x83" "A>\n", "<" + std::string(9996, 'x') + "\x82\x83" "a>\n"},
+    Case{"CommentCloseSplitByCut", "r", "<!-- " + std::string(9991, 'x') + " --> <B>Important</B>\n<P>Next</P>\n", " <b>Important</b>\n<p>Next</p>\n"}),
+    CaseName);
+// clang-format on
+
+}  // namespace
+}  // namespace lowtags
