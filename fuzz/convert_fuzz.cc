@@ -4,18 +4,14 @@
 // stand for the letters "abcfijkmnorsuw" in that order; bits 14 and 15 pick how the file is read
 // (standard output mode: the largest read size) or which disk call fails (under w).
 //
-// Checked on every input:
+// Checked on every input (the exact bytes are differential_fuzz's to check):
 // - the converted text is never longer than twice the file plus a little (messages not counted);
-// - the CR LF writer never produces a lone CR or LF;
-// - without options, converting the program's own output again changes nothing;
+// - without options, converting the converter's own output again changes nothing;
 // - under w, a converted file holds exactly what standard output would have shown, and a file
 //   that failed to convert, or to be rewritten, is byte for byte as it was, with no stray file
-//   left beside it.
+//   left beside it and every descriptor closed.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,203 +20,94 @@
 #include "driver/command_line.h"
 #include "driver/file_loop.h"
 #include "require.h"
-#include "support/byte_sink.h"
 #include "support/encoding_guard.h"
 #include "support/fake_disk.h"
 #include "support/text_reader.h"
-#include "support/text_writer.h"
 
 namespace lowtags {
 namespace {
 
 constexpr std::string_view kLetters = "abcfijkmnorsuw";
-constexpr std::string_view kPath = "page.htm";
-// The one line a message may add to the converted text does not count; this covers the rest of
-// the slack (nothing the rules add comes near it).
-constexpr std::size_t kSlack = 16;
+const std::string kPath = "page.htm";
 
-struct Input {
-  std::string letters;  // without 'w'
-  bool overwrite = false;
-  unsigned selector = 0;  // 0 to 3
-  std::string_view file;
-};
-
-Input Parse(const std::uint8_t* data, std::size_t size) {
-  Input in;
-  if (size < 2) return in;
-  const unsigned bits = data[0] | (static_cast<unsigned>(data[1]) << 8);
-  for (std::size_t i = 0; i < kLetters.size(); ++i) {
-    if ((bits >> i & 1U) == 0) continue;
-    if (kLetters[i] == 'w') {
-      in.overwrite = true;
-    } else {
-      in.letters += kLetters[i];
-    }
-  }
-  in.selector = bits >> 14 & 3U;
-  in.file = std::string_view(reinterpret_cast<const char*>(data) + 2, size - 2);
-  return in;
-}
-
-// The options the command line reads from the letters.
-OptionSet OptionsOf(const std::string& letters) {
-  const std::string group = "-" + letters;
-  const char* args[] = {group.c_str(), "x"};
-  return ParseCommandLine(args).options;
-}
-
-// Keeps the text as the converter hands it out (newline as LF), remembers the size of the last
-// write (the message, when a conversion fails), and passes everything on to the CR LF writer.
+// Keeps the text as the converter hands it out (newline as LF) and the size of the last write:
+// the message, when a conversion fails.
 class RecordingSink : public ByteSink {
  public:
-  explicit RecordingSink(ByteSink& copy) : copy_(copy) {}
   void Write(std::string_view bytes) override {
     text.append(bytes);
     last = bytes.size();
-    copy_.Write(bytes);
   }
   std::string text;
   std::size_t last = 0;
-
- private:
-  ByteSink& copy_;
 };
 
-class StringSink : public ByteSink {
- public:
-  void Write(std::string_view bytes) override { text.append(bytes); }
-  std::string text;
+struct Run {
+  bool converted = false;
+  std::string text;  // lines and messages, newline as LF
 };
 
-struct StdoutRun {
-  ConvResult result = ConvResult::kConverted;
-  std::string text;         // lines and messages, newline as LF
-  std::size_t message = 0;  // bytes at the end of text that are the failure message
-  std::string crlf;         // what the CR LF writer wrote
-};
+// Converts the file as standard output would show it, read `read_chunk` bytes at a time.
+Run ToStdout(const std::string& letters, std::string_view file, std::size_t read_chunk) {
+  const std::string group = "-" + letters;
+  const char* const args[] = {group.c_str(), "x"};
+  FakeDisk disk;
+  disk.AddFile(kPath, file);
+  disk.set_read_chunk(read_chunk);
+  int in = -1;
+  Require(disk.OpenRead(kPath, &in) == 0, "fake disk opens the file");
+  PieceReader reader(disk, in);
+  RecordingSink sink;
+  const Converter converter(ParseCommandLine(args).options, FastestEngine());
+  const bool converted = converter.Convert(reader, kPath, sink) == ConvResult::kConverted;
+  Require(sink.text.size() - (converted ? 0 : sink.last) <= 2 * file.size() + 16,
+          "converted text at most twice the file");
+  return {converted, std::move(sink.text)};
+}
 
 std::string WithCrLf(std::string_view text) {
   std::string out;
-  out.reserve(text.size() * 2);
-  for (const char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
+  for (const char c : text) out += c == '\n' ? "\r\n" : std::string(1, c);
   return out;
 }
 
-bool HasLoneCrOrLf(std::string_view s) {
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\r' && (i + 1 == s.size() || s[i + 1] != '\n')) return true;
-    if (s[i] == '\n' && (i == 0 || s[i - 1] != '\r')) return true;
-  }
-  return false;
-}
-
-std::size_t ReadChunk(unsigned selector) {
-  constexpr std::size_t kChunks[] = {static_cast<std::size_t>(-1), 1, 4093, 10000};
-  return kChunks[selector];
-}
-
-// Converts the file with the options set. With `through_writer` standard output is the real CR LF
-// writer over an in-memory disk; otherwise only the text is kept (each writer and reader holds a
-// large block, and under AddressSanitizer every one of them costs fresh pages).
-StdoutRun ToStdout(const OptionSet& options, std::string_view file, std::size_t read_chunk,
-                   bool through_writer) {
-  FakeDisk disk;
-  disk.AddFile(std::string(kPath), file);
-  disk.AddFile("stdout", "");
-  disk.set_read_chunk(read_chunk);
-  int in = -1;
-  int out = -1;
-  Require(disk.OpenRead(std::string(kPath), &in) == 0, "fake disk opens the file");
-  Require(disk.OpenWrite("stdout", &out) == 0, "fake disk opens stdout");
-  StdoutRun run;
-  {
-    PieceReader reader(disk, in);
-    StringSink text;
-    std::optional<TextWriter> writer;
-    if (through_writer) writer.emplace(disk, out);
-    RecordingSink sink(writer ? static_cast<ByteSink&>(*writer) : text);
-    run.result = Converter(options, FastestEngine()).Convert(reader, std::string(kPath), sink);
-    if (writer) Require(writer->Flush() == 0, "stdout accepts every write");
-    run.text = std::move(sink.text);
-    if (run.result != ConvResult::kConverted) run.message = sink.last;
-  }
-  disk.Close(in);
-  disk.Close(out);
-  Require(run.text.size() - run.message <= 2 * file.size() + kSlack,
-          "converted text at most twice the file");
-  if (through_writer) {
-    run.crlf = disk.Contents("stdout").value_or("");
-    Require(!HasLoneCrOrLf(run.crlf), "no lone CR or LF on standard output");
-    Require(run.crlf == WithCrLf(run.text), "standard output is the text with CR LF");
-  } else {
-    run.crlf = WithCrLf(run.text);
-  }
-  return run;
-}
-
-// The text before the first 0x1A, which ends a text-mode file.
-std::string_view TextPart(std::string_view file) { return file.substr(0, file.find('\x1A')); }
-
 // A NUL ends its line's text for the converter, which then joins the rest of the file to what
 // went before: converting the output again reads other lines, so nothing is promised there.
-// `first` is the file converted without options.
-void CheckIdempotent(std::string_view file, const StdoutRun& first, std::size_t read_chunk) {
-  if (TextPart(file).find('\0') != std::string_view::npos) return;
-  if (first.result != ConvResult::kConverted) return;
-  const StdoutRun second = ToStdout(OptionSet{}, first.text, read_chunk, false);
-  Require(second.result == ConvResult::kConverted, "own output converts without error");
-  Require(second.text == first.text, "own output converts to itself");
+void CheckIdempotent(std::string_view file, std::size_t read_chunk) {
+  const Run first = ToStdout("", file, read_chunk);
+  if (!first.converted || file.substr(0, file.find('\x1A')).find('\0') != std::string::npos) return;
+  const Run second = ToStdout("", first.text, read_chunk);
+  Require(second.converted && second.text == first.text, "own output converts to itself");
 }
 
-void InjectFault(FakeDisk& disk, unsigned selector) {
-  switch (selector) {
-    case 1:
-      disk.FailCall(DiskOp::kWrite, 1, 28 /* ENOSPC */);
-      break;
-    case 2:
-      disk.FailCall(DiskOp::kRename, 1, 5 /* EIO */);
-      break;
-    case 3:
-      disk.FailCall(DiskOp::kRead, 2, 5 /* EIO */);
-      break;
-    default:
-      break;
-  }
-}
-
-// The whole -w path of the program on the fake disk: the file holds what standard output shows,
-// or is left as it was with a message that says why.
-void CheckOverwrite(const Input& in) {
-  const StdoutRun plain = ToStdout(OptionsOf(in.letters), in.file, ReadChunk(0), false);
-
+// The whole -w path of the program on the fake disk, with one disk call failing by `selector`:
+// the file holds what standard output shows, or is left as it was with a message that says why.
+void CheckOverwrite(const std::string& letters, std::string_view file, unsigned selector) {
+  const Run plain = ToStdout(letters, file, static_cast<std::size_t>(-1));
   FakeDisk disk;
-  disk.AddFile(std::string(kPath), in.file);
+  disk.AddFile(kPath, file);
   disk.AddFile("out", "");
-  InjectFault(disk, in.selector);
+  if (selector == 1) disk.FailCall(DiskOp::kWrite, 1, 28 /* ENOSPC */);
+  if (selector == 2) disk.FailCall(DiskOp::kRename, 1, 5 /* EIO */);
+  if (selector == 3) disk.FailCall(DiskOp::kRead, 2, 5 /* EIO */);
   int out = -1;
   Require(disk.OpenWrite("out", &out) == 0, "fake disk opens stdout");
-  const std::string option = "-w" + std::string(in.letters);
-  const std::string path(kPath);
-  const char* const args[] = {option.c_str(), path.c_str()};
+  const std::string option = "-w" + letters;
+  const char* const args[] = {option.c_str(), kPath.c_str()};
   const int status = RunLowtags(args, disk, out, out, Charset::kShiftJis);
   disk.Close(out);
   const std::string messages = disk.Contents("out").value_or("");
   Require(disk.OpenDescriptors() == 0, "every descriptor closed");
-  Require(disk.Paths() == std::vector<std::string>{"out", path}, "no stray file left");
-  const std::string after = disk.Contents(path).value_or("<gone>");
+  Require(disk.Paths() == std::vector<std::string>{"out", kPath}, "no stray file left");
+  const std::string after = disk.Contents(kPath).value_or("<gone>");
   if (status == 0 && messages.empty()) {
-    Require(plain.result == ConvResult::kConverted, "rewritten only what converts");
-    Require(after == plain.crlf, "rewritten file holds what standard output shows");
+    Require(plain.converted && after == WithCrLf(plain.text), "rewritten as stdout shows");
     return;
   }
-  Require(after == in.file, "a file that failed is unchanged");
+  Require(after == file, "a file that failed is unchanged");
   // A file that is no Shift_JIS text is refused before any rule runs.
-  const NotSjis refused = CheckNotSjis(in.file);
-  if (refused != NotSjis::kNone && in.selector == 0) {
+  const NotSjis refused = CheckNotSjis(file);
+  if (refused != NotSjis::kNone && selector == 0) {
     Require(status == 2 && messages == "page.htm: not Shift_JIS text (" +
                                            std::string(NotSjisWord(refused)) + ")\r\n",
             "a file that is no Shift_JIS text is refused, and only so");
@@ -228,16 +115,15 @@ void CheckOverwrite(const Input& in) {
   }
   // Messages and the write error share the descriptor here: a failed write may have hit the
   // messages instead of the file, and then the error on them is the reason.
-  const bool messages_lost =
-      messages.find("lowtags: write error on standard output: ") != std::string::npos;
-  if (status == 1 && !messages_lost) {
+  if (status == 1 &&
+      messages.find("lowtags: write error on standard output: ") == std::string::npos) {
     Require(messages == "page.htm: failed to rewrite\r\n" ||
                 messages == "page.htm: cannot open to write\r\n",
             "a stopped rewrite says why");
   }
-  if (in.selector == 0) {
+  if (selector == 0) {
     Require(status != 1, "a rewrite without faults does not stop");
-    Require(plain.result == ConvResult::kFailed, "fails only where standard output fails");
+    Require(!plain.converted, "fails only where standard output fails");
   }
 }
 
@@ -246,18 +132,20 @@ void CheckOverwrite(const Input& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace lowtags;
-  const Input in = Parse(data, size);
   if (size < 2) return 0;
-  if (in.overwrite) {
-    CheckOverwrite(in);
-  } else {
-    const std::size_t chunk = ReadChunk(in.selector);
-    const StdoutRun run = ToStdout(OptionsOf(in.letters), in.file, chunk, true);
-    if (in.letters.empty()) {
-      CheckIdempotent(in.file, run, chunk);
-    } else {
-      CheckIdempotent(in.file, ToStdout(OptionSet{}, in.file, chunk, false), chunk);
-    }
+  const unsigned bits = data[0] | (static_cast<unsigned>(data[1]) << 8);
+  std::string letters;  // without 'w'
+  for (std::size_t i = 0; i + 1 < kLetters.size(); ++i) {
+    if ((bits >> i & 1U) != 0) letters += kLetters[i];
   }
+  const unsigned selector = bits >> 14 & 3U;
+  const std::string_view file(reinterpret_cast<const char*>(data) + 2, size - 2);
+  if ((bits >> 13 & 1U) != 0) {
+    CheckOverwrite(letters, file, selector);
+    return 0;
+  }
+  constexpr std::size_t kChunks[] = {static_cast<std::size_t>(-1), 1, 4093, 10000};
+  if (!letters.empty()) (void)ToStdout(letters, file, kChunks[selector]);
+  CheckIdempotent(file, kChunks[selector]);
   return 0;
 }
