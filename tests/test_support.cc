@@ -29,13 +29,9 @@ std::atomic<long> g_fail_at = -1;  // allocation number that fails; -1: none
 // Kept out of line: the compiler would otherwise pair free() with the operator new it sees
 // inlined and warn about a mismatch that is none, since both sides are replaced here.
 [[gnu::noinline]] void* Obtain(std::size_t size) {
-  if (g_allocations++ == g_fail_at) {
-    throw std::bad_alloc();
-  }
-  if (void* p = std::malloc(size == 0 ? 1 : size)) {
-    return p;
-  }
-  throw std::bad_alloc();
+  void* p = g_allocations++ == g_fail_at ? nullptr : std::malloc(size == 0 ? 1 : size);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
 }
 [[gnu::noinline]] void Release(void* p) noexcept { std::free(p); }
 }  // namespace
@@ -83,13 +79,7 @@ std::string Repeat(std::string_view unit, std::size_t times) {
 }
 
 std::string WithCrLf(std::string_view lf_text) {
-  std::string out;
-  out.reserve(lf_text.size() + lf_text.size() / 8);
-  for (const char c : lf_text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
+  return reference::AsWritten({{}, true}, lf_text);
 }
 
 std::string Recode(std::string_view bytes, const char* from, const char* to) {

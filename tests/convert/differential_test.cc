@@ -330,19 +330,14 @@ struct Outcome {
   bool operator==(const Outcome&) const = default;
 };
 
-Outcome Reference(const Case& c) {
+Outcome Run(const Case& c, bool reference) {
   Outcome o;
-  o.bytes = AsWritten(c.route, ReferenceConvert(c.options, c.input, &o.failed));
+  o.bytes = reference ? AsWritten(c.route, ReferenceConvert(c.options, c.input, &o.failed))
+                      : ProductionConvert(c.route, c.options, c.input, &o.failed, c.chunk);
   return o;
 }
 
-Outcome Production(const Case& c) {
-  Outcome o;
-  o.bytes = ProductionConvert(c.route, c.options, c.input, &o.failed, c.chunk);
-  return o;
-}
-
-bool Differs(const Case& c) { return Reference(c) != Production(c); }
+bool Differs(const Case& c) { return Run(c, true) != Run(c, false); }
 
 // Keeps each smaller variant of the case that still differs; true when one did.
 template <typename Vary>
@@ -361,8 +356,11 @@ bool TryEach(Case& c, std::size_t count, Vary vary) {
 Case Shrink(Case c) {
   int budget = 4000;
   for (bool changed = true; changed && budget > 0;) {
-    changed = TryEach(
-        c, 1, [](Case& s, std::size_t) { return std::exchange(s.chunk, Case{}.chunk) != s.chunk; });
+    changed = TryEach(c, 1, [](Case& s, std::size_t) {
+      const bool whole = s.chunk == Case{}.chunk;
+      s.chunk = Case{}.chunk;
+      return !whole;
+    });
     changed = TryEach(c, kOptionLetters.size(),
                       [](Case& s, std::size_t i) {
                         std::string letters = LettersOf(s.options);
@@ -376,10 +374,12 @@ Case Shrink(Case c) {
       for (std::size_t at = 0; at + chunk <= c.input.size() && budget > 0; --budget) {
         Case smaller = c;
         smaller.input.erase(at, chunk);
-        if (!Differs(smaller))
+        if (Differs(smaller)) {
+          c = std::move(smaller);
+          changed = true;
+        } else {
           at += chunk;
-        else
-          c = std::move(smaller), changed = true;
+        }
       }
     }
   }
@@ -394,8 +394,8 @@ std::string Shown(const std::string& bytes) {
 }
 
 std::string Describe(const Case& c) {
-  const Outcome want = Reference(c);
-  const Outcome got = Production(c);
+  const Outcome want = Run(c, true);
+  const Outcome got = Run(c, false);
   return NameOf(c.route) + " options \"" + LettersOf(c.options) + "\" read chunk " +
          std::to_string(c.chunk) + "\n  input:      " + Shown(c.input) +
          "\n  reference:  " + Shown(want.bytes) + " failed=" + std::to_string(want.failed) +
