@@ -29,7 +29,7 @@ const std::string kPage = "/site/page.htm";
 long IndexOf(const FakeDisk& disk, DiskOp op, const std::string& path, int nth = 1) {
   const auto& calls = disk.calls();
   for (std::size_t i = 0; i < calls.size(); ++i) {
-    if (calls[i].op == op && calls[i].path == path && --nth == 0) return static_cast<long>(i);
+    if (calls[i] == DiskCall{op, path} && --nth == 0) return static_cast<long>(i);
   }
   return -1;
 }

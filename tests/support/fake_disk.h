@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "support/disk.h"
@@ -29,33 +30,31 @@ enum class DiskOp {
 };
 // clang-format on
 
-struct DiskCall {
-  DiskOp op;
-  std::string path;  // the path given, or the one a descriptor was opened under
-  int result = 0;
-};
+// The call and the path given, or the one its descriptor was opened under.
+using DiskCall = std::pair<DiskOp, std::string>;
 
 // Folders exist where files are below them; a path is a file, a symbolic link or a folder. The
 // process owns every file, is not root, and may give a file any owner.
 class FakeDisk : public Disk {
  public:
-  static constexpr uid_t kUid = 1000;
-  static constexpr gid_t kGid = 1000;
   // A folder path longer than this is refused whole, as PATH_MAX makes the system do.
   static constexpr std::size_t kPathMax = 4095;
 
-  // --- Setting up
+  // perms may carry a file type; a regular file without one.
+  // A regular file, unless perms carry a type.
   void AddFile(const std::string& path, std::string_view bytes, mode_t perms = 0644,
-               uid_t uid = kUid, gid_t gid = kGid);
+               uid_t uid = 1000, gid_t gid = 1000);
   // A relative target is taken from the link's folder, as the real file system does.
   void AddSymlink(const std::string& path, const std::string& target);
-  // A FIFO, device or socket: mode gives its type.
-  void AddSpecial(const std::string& path, mode_t type);
+  // A FIFO or a device: `type` gives which.
+  void AddSpecial(const std::string& path, mode_t type) { AddFile(path, "", type | 0666); }
   void SetAttributeOf(const std::string& path, const std::string& name, const std::string& value);
   // The nth call (counted from 1) of op fails with err before it changes anything, except that a
   // failing Write first stores half of its bytes, as a full disk takes what fits, and a failing
-  // Close still releases the descriptor, as on Linux. Several rules may be set.
-  void FailCall(DiskOp op, int nth, int err);
+  // Close still releases the descriptor, as on Linux.
+  void FailCall(DiskOp op, int nth, int err) {
+    rules_.push_back({op, nth, [err] { return err; }});
+  }
   // Runs `action` as the nth call of op begins, as another program would act meanwhile.
   void OnCall(DiskOp op, int nth, std::function<void()> action);
   // Standard input, descriptor 0: a pipe, or with `type` S_IFREG a file redirected into it.
@@ -68,7 +67,7 @@ class FakeDisk : public Disk {
   // Opens an existing file for writing, for a test's standard output.
   int OpenWrite(const std::string& path, int* fd);
 
-  // --- Looking at the result (paths followed through links)
+  // Looking at the result, paths followed through links.
   std::optional<std::string> Contents(const std::string& path) const;
   std::optional<FileInfo> Info(const std::string& path) const;
   std::optional<std::string> LinkTarget(const std::string& path) const;
@@ -77,9 +76,8 @@ class FakeDisk : public Disk {
   std::vector<std::string> Paths() const;
   std::size_t OpenDescriptors() const { return fds_.size(); }
   const std::vector<DiskCall>& calls() const { return calls_; }
-  int Count(DiskOp op) const;
+  int Count(DiskOp op) const { return counts_[static_cast<std::size_t>(op)]; }
 
-  // --- Disk
   int OpenRead(const std::string& path, int* fd) override;
   int OpenFolder(int at, const std::string& path, int* fd) override;
   int StatAt(int folder, const std::string& name, FileInfo* info) override;
@@ -107,8 +105,8 @@ class FakeDisk : public Disk {
   struct Inode {
     std::string bytes;
     mode_t mode = 0;
-    uid_t uid = kUid;
-    gid_t gid = kGid;
+    uid_t uid = 1000;
+    gid_t gid = 1000;
     ino_t ino = 0;
     long changes = 0;  // stands for both times
     std::map<std::string, std::string> attributes;
@@ -116,33 +114,35 @@ class FakeDisk : public Disk {
   struct OpenFile {
     std::shared_ptr<Inode> inode;  // none for a folder
     std::string path;
-    bool reads = false;
-    bool writes = false;
+    bool writes = false;  // else it reads
     std::size_t offset = 0;
   };
   struct Rule {
     DiskOp op;
     int nth;
-    int err;
-    std::function<void()> action;
+    std::function<int()> act;  // gives the error to inject, or 0
   };
 
-  // Logs the call on path, runs the actions set for it, and returns the error injected into it,
+  // Logs the call on path, runs the rules set for it, and returns the error injected into it,
   // else what body(injected) gives, under the lock. Write and Close run body even then.
   template <typename Body>
   int Call(DiskOp op, const std::string& path, Body body);
-  // The open file of fd with an inode, for reading or writing as asked; null when none.
-  OpenFile* File(int fd, bool writes = false);
-  std::shared_ptr<Inode> NewInode(mode_t mode);
-  int Follow(const std::string& path, std::string* target) const;
+  // Which descriptors a call takes: any, one with a file, one open to read or to write.
+  enum Want { kAny, kFiles, kReads, kWrites };
+  // The same on fd's open file, or EBADF when the call does not take it.
+  template <typename Body>
+  int OnFile(DiskOp op, int fd, Want want, Body body);
+  // Bytes from `at`, as far as cap and the read chunk allow.
+  std::size_t Copy(const Inode& inode, std::size_t at, char* buffer, std::size_t cap) const;
   std::shared_ptr<Inode> Find(const std::string& path) const;
   std::string PathOf(int fd) const;
   // The path of `name` in the folder open as `folder`.
-  std::string At(int folder, const std::string& name) const;
-  int NewDescriptor(OpenFile file);
-  bool Exists(const std::string& path) const;
+  std::string At(int folder, const std::string& name) const { return Join(PathOf(folder), name); }
+  static std::string Join(const std::string& folder, const std::string& name);
+  int NewDescriptor(std::shared_ptr<Inode> inode, const std::string& path, bool writes);
+  bool Exists(const std::string& path) const { return files_.count(path) + symlinks_.count(path); }
   bool IsFolder(const std::string& path) const;
-  static void InfoOf(const Inode& inode, FileInfo* info);
+  static FileInfo InfoOf(const Inode& inode);
 
   // The Disk calls may come from two threads; an action run at a call may make another.
   mutable std::recursive_mutex mutex_;
