@@ -17,14 +17,9 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-int Done(...) { return 0; }
+const auto kDone = [](auto&&...) { return 0; };
 
-FileInfo OfType(mode_t mode, ino_t ino = 0) {
-  FileInfo info;
-  info.mode = mode;
-  info.ino = ino;
-  return info;
-}
+FileInfo OfType(mode_t mode, ino_t ino = 0) { return {mode, 0, 0, 1, 0, 0, ino, {}, {}}; }
 
 }  // namespace
 
@@ -44,10 +39,6 @@ void FakeDisk::AddSymlink(const std::string& path, const std::string& target) {
 void FakeDisk::SetAttributeOf(const std::string& path, const std::string& name,
                               const std::string& value) {
   Find(path)->attributes[name] = value;
-}
-
-void FakeDisk::OnCall(DiskOp op, int nth, std::function<void()> action) {
-  rules_.push_back({op, nth, [action = std::move(action)] { return action(), 0; }});
 }
 
 void FakeDisk::SetStdin(std::string_view bytes, mode_t type) {
@@ -101,8 +92,10 @@ int FakeDisk::Call(DiskOp op, const std::string& path, Body body) {
   }
   const int nth = ++counts_[static_cast<std::size_t>(op)];
   int injected = 0;
-  for (const Rule& rule : rules_) {
-    if (rule.op == op && rule.nth == nth) injected = std::max(injected, rule.act());
+  for (const auto& rule : rules_) {
+    if (std::get<0>(rule) == op && std::get<1>(rule) == nth) {
+      injected = std::max(injected, std::get<2>(rule)());
+    }
   }
   const bool runs = injected == 0 || op == DiskOp::kWrite || op == DiskOp::kClose;
   return runs ? body(injected) : injected;
@@ -164,13 +157,9 @@ bool FakeDisk::IsFolder(const std::string& path) const {
 }
 
 FileInfo FakeDisk::InfoOf(const Inode& inode) {
-  FileInfo info = OfType(inode.mode, inode.ino);
-  info.uid = inode.uid;
-  info.gid = inode.gid;
-  info.size = static_cast<off_t>(inode.bytes.size());
-  info.dev = 1;
-  info.mtime = info.ctime = {inode.changes, 0};
-  return info;
+  const auto size = static_cast<off_t>(inode.bytes.size());
+  const timespec time{inode.changes, 0};
+  return {inode.mode, inode.uid, inode.gid, 1, size, 1, inode.ino, time, time};
 }
 
 int FakeDisk::OpenRead(const std::string& path, int* fd) {
@@ -296,9 +285,9 @@ int FakeDisk::Write(int fd, const char* bytes, std::size_t n) {
   });
 }
 
-int FakeDisk::Sync(int fd) { return OnFile(DiskOp::kSync, fd, kAny, Done); }
+int FakeDisk::Sync(int fd) { return OnFile(DiskOp::kSync, fd, kAny, kDone); }
 
-int FakeDisk::SyncFileSystem(int fd) { return OnFile(DiskOp::kSyncFileSystem, fd, kAny, Done); }
+int FakeDisk::SyncFileSystem(int fd) { return OnFile(DiskOp::kSyncFileSystem, fd, kAny, kDone); }
 
 int FakeDisk::Close(int fd) {
   return OnFile(DiskOp::kClose, fd, kAny, [&](OpenFile&, int injected) {

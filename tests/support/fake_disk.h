@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -53,10 +54,12 @@ class FakeDisk : public Disk {
   // failing Write first stores half of its bytes, as a full disk takes what fits, and a failing
   // Close still releases the descriptor, as on Linux.
   void FailCall(DiskOp op, int nth, int err) {
-    rules_.push_back({op, nth, [err] { return err; }});
+    rules_.emplace_back(op, nth, [err] { return err; });
   }
   // Runs `action` as the nth call of op begins, as another program would act meanwhile.
-  void OnCall(DiskOp op, int nth, std::function<void()> action);
+  void OnCall(DiskOp op, int nth, std::function<void()> action) {
+    rules_.emplace_back(op, nth, [action = std::move(action)] { return action(), 0; });
+  }
   // Standard input, descriptor 0: a pipe, or with `type` S_IFREG a file redirected into it.
   void SetStdin(std::string_view bytes, mode_t type = S_IFIFO);
   // Files then live on read-only media as far as IsWritableRegular tells; writes still work.
@@ -117,11 +120,6 @@ class FakeDisk : public Disk {
     bool writes = false;  // else it reads
     std::size_t offset = 0;
   };
-  struct Rule {
-    DiskOp op;
-    int nth;
-    std::function<int()> act;  // gives the error to inject, or 0
-  };
 
   // Logs the call on path, runs the rules set for it, and returns the error injected into it,
   // else what body(injected) gives, under the lock. Write and Close run body even then.
@@ -152,7 +150,7 @@ class FakeDisk : public Disk {
   int next_fd_ = 3;
   int temp_serial_ = 0;
   ino_t next_ino_ = 1;
-  std::vector<Rule> rules_;
+  std::vector<std::tuple<DiskOp, int, std::function<int()>>> rules_;  // the error to inject or 0
   std::array<int, static_cast<std::size_t>(DiskOp::kOpenWrite) + 1> counts_{};
   std::vector<DiskCall> calls_;
   std::size_t read_chunk_ = static_cast<std::size_t>(-1);
