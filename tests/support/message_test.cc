@@ -14,10 +14,7 @@ using namespace std::string_literals;
 
 class CountingSink : public ByteSink {
  public:
-  void Write(std::string_view bytes) override {
-    text.append(bytes);
-    ++writes;
-  }
+  void Write(std::string_view bytes) override { text.append(bytes), ++writes; }
   std::string text;
   int writes = 0;
 };
