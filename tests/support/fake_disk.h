@@ -41,7 +41,6 @@ class FakeDisk : public Disk {
   // A folder path longer than this is refused whole, as PATH_MAX makes the system do.
   static constexpr std::size_t kPathMax = 4095;
 
-  // perms may carry a file type; a regular file without one.
   // A regular file, unless perms carry a type.
   void AddFile(const std::string& path, std::string_view bytes, mode_t perms = 0644,
                uid_t uid = 1000, gid_t gid = 1000);
