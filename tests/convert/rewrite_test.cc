@@ -75,8 +75,7 @@ TEST(RewriteTest, FailureLeavesTheFileAsItWas) {
       {DiskOp::kStatAt, EIO, 2, kNotFound},
       {DiskOp::kOpenReadAt, EACCES, 2, kNotFound},
       {DiskOp::kSetAttribute, EPERM, 1, kFailed, "system.posix_acl_access"},
-      {DiskOp::kSetAttribute, EPERM, 1, kFailed, "user.origin"},
-  };
+      {DiskOp::kSetAttribute, EPERM, 1, kFailed, "user.origin"}};
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(std::to_string(static_cast<int>(c.op)) + " " + c.attribute);
     FakeDisk disk;
@@ -125,8 +124,7 @@ TEST(RewriteTest, OnlyAChangedFileIsWrittenAndThenWhole) {
       {kNew + "\x1A\r\n", kNew},  // text after the 0x1A would be refused
       {kNew + "<B>", kNew + "<b>"},
       {large + "<B>\r\n", large + "<b>\r\n"},
-      {kNew + "\n", kNew + "\r\n"},
-  };
+      {kNew + "\n", kNew + "\r\n"}};
   for (const auto& [before, after] : cases) {
     FakeDisk disk;
     disk.AddFile(kPage, before);
@@ -203,8 +201,7 @@ TEST(RewriteTest, LinksSpecialFilesAndLongPaths) {
 TEST(RewriteTest, FileChangedWhileConvertingIsLeftAsItIsNow) {
   const std::vector<std::function<void(FakeDisk&)>> cases = {
       [](FakeDisk& d) { d.AddFile(kPage, "saved\r\n"); },
-      [](FakeDisk& d) { d.AddSymlink(kPage, "secret.htm"); },
-  };
+      [](FakeDisk& d) { d.AddSymlink(kPage, "secret.htm"); }};
   for (const auto& act : cases) {
     FakeDisk disk;
     disk.AddFile(kPage, kOld);

@@ -145,8 +145,7 @@ TEST(FileLoopTest, StatusAndOutput) {
       {"bracket error line in utf8", "--utf8 page.htm", 2,
        "page.htm:1: <b>\xE6\x97\xA5<i <A>\r\n'<' does not close.\r\npage.htm: failed to "
        "convert\r\n",
-       nullptr, "<B>\x93\xFA<I <A>\n"},
-  };
+       nullptr, "<B>\x93\xFA<I <A>\n"}};
   for (const RunCase& c : cases) {
     SCOPED_TRACE(c.name);
     FakeDisk disk;

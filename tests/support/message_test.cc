@@ -59,8 +59,7 @@ TEST(MessageTest, BytesAndCuts) {
       {"rule", [](ByteSink& o) { NotShiftJis(o, "p", "EUC-JP"); },
        "p: not Shift_JIS text (EUC-JP)\n"},
       {"help", [](ByteSink& o) { CannotConvertHelp(o, "Invalid argument"); },
-       "cannot convert the help text: Invalid argument\n"},
-  };
+       "cannot convert the help text: Invalid argument\n"}};
   for (const MessageCase& c : cases) {
     CountingSink sink;
     c.report(sink);
