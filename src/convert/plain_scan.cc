@@ -6,9 +6,10 @@
 
 #include "convert/tag_rules.h"
 #include "convert/width_rules.h"
-#include "support/block_masks.h"
-#include "support/byte_scan.h"
-#include "support/sjis.h"
+#include "simd/avx512.h"
+#include "simd/bits.h"
+#include "simd/byte_scan.h"
+#include "simd/portable.h"
 #include "support/text_reader.h"
 
 namespace lowtags {
@@ -19,55 +20,6 @@ bool PlainRulesApply(const OptionSet& o) {
 }
 
 namespace {
-
-constexpr std::size_t kBlock = 64;
-
-// Bits [from, to) of a block, from <= to <= 64.
-constexpr std::uint64_t Span(std::size_t from, std::size_t to) {
-  const std::uint64_t below_to = to >= kBlock ? ~std::uint64_t{0} : (std::uint64_t{1} << to) - 1;
-  const std::uint64_t below_from =
-      from >= kBlock ? ~std::uint64_t{0} : (std::uint64_t{1} << from) - 1;
-  return below_to & ~below_from;
-}
-
-// Bit i of the result is the parity of bits 0 to i.
-constexpr std::uint64_t PrefixXor(std::uint64_t x) {
-  x ^= x << 1;
-  x ^= x << 2;
-  x ^= x << 4;
-  x ^= x << 8;
-  x ^= x << 16;
-  x ^= x << 32;
-  return x;
-}
-
-// The first set bit at or after `from` (< 64), or 64.
-inline std::size_t NextBit(std::uint64_t mask, std::size_t from) {
-  mask &= ~std::uint64_t{0} << from;
-  return mask != 0 ? static_cast<std::size_t>(__builtin_ctzll(mask)) : kBlock;
-}
-
-struct Portable {
-  static BlockMasks Classify(const char* p) { return ClassifyPortable(p); }
-  // Writes the n bytes at `in` to `out`, with the case of the letters `fold` marks flipped.
-  static void Store(char* out, const char* in, std::uint64_t fold, std::size_t n) {
-    std::memcpy(out, in, n);
-    for (fold &= Span(0, n); fold != 0; fold &= fold - 1) out[__builtin_ctzll(fold)] ^= 0x20;
-  }
-};
-
-#if defined(LOWTAGS_HAVE_AVX512_PATH)
-struct Avx512 {
-  LOWTAGS_AVX512_TARGET static BlockMasks Classify(const char* p) { return ClassifyAvx512(p); }
-  LOWTAGS_AVX512_TARGET static void Store(char* out, const char* in, std::uint64_t fold,
-                                          std::size_t n) {
-    const std::uint64_t bytes = Span(0, n);
-    const __m512i v = _mm512_maskz_loadu_epi8(bytes, in);
-    const __m512i flipped = _mm512_xor_si512(v, _mm512_set1_epi8(0x20));
-    _mm512_mask_storeu_epi8(out, bytes, _mm512_mask_blend_epi8(fold, v, flipped));
-  }
-};
-#endif
 
 enum class Where { kText, kTag, kQuoted, kComment, kElsewhere };
 
@@ -218,7 +170,7 @@ class PlainWalk {
     const std::uint64_t dash = m.dash & starts;
     std::uint64_t marks = (lt & (dash >> 2)) | (dash & (dash >> 1)) | ((lt | dash) >> 61 << 61);
     for (; marks != 0; marks &= marks - 1) {
-      const std::size_t at = b_ + static_cast<std::size_t>(__builtin_ctzll(marks));
+      const std::size_t at = b_ + FirstBit(marks);
       if (At(at, "<!--") || At(at, "-->")) return 0;
     }
     if (join_) {

@@ -6,7 +6,7 @@
 #include "convert/plain_scan.h"
 #include "convert/tag_rules.h"
 #include "convert/width_rules.h"
-#include "support/byte_scan.h"
+#include "simd/byte_scan.h"
 
 namespace lowtags {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "support/byte_scan.h"
+#include "simd/byte_scan.h"
 #include "support/sjis.h"
 
 namespace lowtags {
