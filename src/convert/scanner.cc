@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "convert/markup.h"
 #include "convert/plain_scan.h"
 #include "convert/tag_rules.h"
 #include "convert/width_rules.h"
@@ -82,14 +83,14 @@ constexpr std::array<char, 256> MakeFold(bool to_upper) {
 constexpr std::array<char, 256> kFoldLower = MakeFold(false);
 constexpr std::array<char, 256> kFoldUpper = MakeFold(true);
 
-void ScanInsideTag(LineEdit& edit, ConvState& state, unsigned char c, const OptionSet& options) {
-  if (c == '"') state.quote_state = -state.quote_state;
+void ScanInsideTag(LineEdit& edit, ConvState& state, unsigned char c, Mark mark,
+                   const OptionSet& options) {
   if (state.quote_state != -1) {
     edit.Step();
     return;
   }
   if (MayStartAttribute(c) && TryAttributeRules(edit, state, options)) return;
-  if (c == '#') {
+  if (mark == Mark::kHashToken) {
     edit.Keep(HashTokenLength(edit.Rest(), false));
     return;
   }
@@ -119,21 +120,20 @@ void PassTag(LineEdit& edit, ConvState& state, const ByteSet& stops,
       continue;
     }
     if (c == '>') {
-      state.in_tag = 0;
-      state.link_kind = 0;
+      CloseTag(state);
       out[w++] = in[r++];
       break;
     }
     if (c != '"') break;
+    FlipQuote(state);
     out[w++] = in[r++];
-    state.quote_state = 1;
     while (r < raw.e && !kQuotedStops.Has(static_cast<unsigned char>(in[r]))) {
       if (IsLeadByte(in[r]) && r + 1 < raw.e) out[w++] = in[r++];
       out[w++] = in[r++];
     }
     if (r == raw.e || in[r] != '"') break;
+    FlipQuote(state);
     out[w++] = in[r++];
-    state.quote_state = -1;
   }
   raw.r = r;
   raw.w = w;
@@ -197,15 +197,13 @@ void FinishLine(LineEdit& edit, ConvState& state, ByteSink& lines, bool join_lin
 enum class Next { kContinue, kEndLine, kSecondOpen, kStrayClose };
 
 // Comments come before any tag logic: "<!--" opens one even inside a tag.
-bool ScanComment(LineEdit& edit, ConvState& state, unsigned char c, bool strip, Next* next) {
+bool ScanComment(LineEdit& edit, const ConvState& state, Mark mark, bool strip, Next* next) {
   *next = Next::kContinue;
-  if (c == '<' && edit.StartsWith("<!--")) {
-    state.in_comment = 1;
+  if (mark == Mark::kCommentOpen) {
     strip ? edit.Skip(4) : edit.Keep(4);
     return true;
   }
-  if (c == '-' && edit.StartsWith("-->")) {
-    state.in_comment = 0;
+  if (mark == Mark::kCommentClose) {
     strip ? edit.Skip(3) : edit.Keep(3);
     return true;
   }
@@ -228,29 +226,26 @@ bool ScanComment(LineEdit& edit, ConvState& state, unsigned char c, bool strip, 
 
 Next ScanOne(LineEdit& edit, ConvState& state, ByteSink& lines, const OptionSet& options) {
   const unsigned char c = edit.Byte();
+  const Mark mark = Transition(edit.Rest(), PlaceOf(state), !options.ignore_brackets, state).mark;
   Next next = Next::kContinue;
-  if (ScanComment(edit, state, c, options.strip_comments, &next)) return next;
-  if (c == '<') {
+  if (ScanComment(edit, state, mark, options.strip_comments, &next)) return next;
+  if (mark == Mark::kTagOpen || mark == Mark::kSecondOpen) {
     TrackPreformatted(edit, state);
     if (options.join_lines && edit.AtLineStart() &&
         (edit.StartsWith("<p>") || edit.StartsWith("<P>"))) {
       ParagraphStart(edit, state, lines);
     }
-    state.quote_state = -1;
-    if (state.in_tag && !options.ignore_brackets) return Next::kSecondOpen;
-    state.in_tag = 1;
+    if (mark == Mark::kSecondOpen) return Next::kSecondOpen;
     if (!TryTagRules(edit, state, options)) edit.Step();
     return Next::kContinue;
   }
-  if (c == '>') {
-    if (!state.in_tag && !options.ignore_brackets) return Next::kStrayClose;
-    state.in_tag = 0;
-    state.link_kind = 0;
+  if (mark == Mark::kStrayClose) return Next::kStrayClose;
+  if (mark == Mark::kTagClose) {
     edit.Step();
     return Next::kContinue;
   }
   if (state.in_tag) {
-    ScanInsideTag(edit, state, c, options);
+    ScanInsideTag(edit, state, c, mark, options);
   } else {
     ConvertWidthOrStep(edit, options);
   }
@@ -299,8 +294,7 @@ ScanStatus ScanLine(LineEdit& edit, ConvState& state, ByteSink& lines, const Opt
       if (OpensTag(edit, options.join_lines)) {
         // Only the tag rules may take it; a run of deleted tags stays in this loop.
         do {
-          state.quote_state = -1;
-          state.in_tag = 1;
+          OpenTag(state);
           if (plain_open || !TryTagRules(edit, state, options)) {
             edit.Step();
             break;
