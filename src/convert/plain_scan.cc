@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "convert/markup.h"
 #include "convert/tag_rules.h"
 #include "convert/width_rules.h"
 #include "simd/avx512.h"
@@ -21,14 +22,93 @@ bool PlainRulesApply(const OptionSet& o) {
 
 namespace {
 
-enum class Where { kText, kTag, kQuoted, kComment, kElsewhere };
+// Which bytes of each block start a character: a lead byte and the byte after it are one, even
+// across blocks. The carry is whether the next block opens with a trail byte.
+class CharStarts {
+ public:
+  std::uint64_t Of(std::uint64_t lead) { return ~TrailBytes(lead, trail_first_, &trail_next_); }
+  // The walk goes on `taken` bytes into the block. The carry holds only after the whole block:
+  // a walk that ran past it, or stopped in it at a line end, stands at a character's start.
+  void MoveOn(std::size_t taken) { trail_first_ = taken == kBlock && trail_next_; }
 
-Where Locate(const ConvState& state) {
-  if (state.in_comment) return Where::kComment;
-  if (!state.in_tag) return Where::kText;
-  if (state.quote_state == 1) return Where::kQuoted;
-  return state.quote_state == -1 ? Where::kTag : Where::kElsewhere;
+ private:
+  bool trail_first_ = false;
+  bool trail_next_ = false;
+};
+
+// The bytes of a block inside tags, those from a '<' up to its '>', given whether the block
+// opens in a tag; the quoted ones among them, those after an odd number of quotes since the
+// tag's '<', given whether it opens in quotes.
+constexpr std::uint64_t InTags(std::uint64_t lt, std::uint64_t gt, bool open) {
+  return PrefixXor(lt | gt) ^ (open ? ~std::uint64_t{0} : 0);
 }
+constexpr std::uint64_t InQuotes(std::uint64_t quotes_in_tags, bool open) {
+  return PrefixXor(quotes_in_tags) ^ (open ? ~std::uint64_t{0} : 0);
+}
+
+// Where the output goes. Without deletions it is the input with letters folded, each byte a
+// fixed distance from its input until a rule deletes or widens; so the bytes of a block are
+// stored whole, or in segments between such changes.
+class BlockWriter {
+ public:
+  // The output of the input byte at r goes to out[w].
+  BlockWriter(const char* in, char* out, std::size_t r, std::size_t w)
+      : in_(in), out_(out), shift_(w - r) {}
+
+  // Where the output of the input byte at `i` goes.
+  std::size_t Offset(std::size_t i) const { return i + shift_; }
+  char* To(std::size_t i) const { return out_ + Offset(i); }
+  // The distance, to go back to it with Restore when a line is given back.
+  std::size_t Shift() const { return shift_; }
+  void Restore(std::size_t shift) { shift_ = shift; }
+
+  // A block starts at input offset b, none of it stored.
+  void Begin(std::size_t b) {
+    b_ = b;
+    stored_ = 0;
+  }
+  // Block offset up to which the output is written.
+  std::size_t Stored() const { return stored_; }
+  // Stores the bytes of the block up to offset `to` not written yet, with the letters `fold`
+  // marks flipped. The pointers start at the first of them: before it the output may lie behind
+  // by more than the block's offset.
+  template <class Isa>
+  void StoreTo(std::size_t to, std::uint64_t fold) {
+    if (stored_ >= to) return;
+    Isa::Store(To(b_ + stored_), in_ + b_ + stored_, fold >> stored_, to - stored_);
+    stored_ = to;
+  }
+  // Copies what an event passed unchanged past the end of the block, up to offset `to`.
+  void CopyTo(std::size_t to) {
+    if (stored_ < to) std::memcpy(To(b_ + stored_), in_ + b_ + stored_, to - stored_);
+  }
+  // Deletes n bytes at block offset k; the output before them is stored as it stands.
+  template <class Isa>
+  void Drop(std::size_t k, std::size_t n, std::uint64_t fold) {
+    StoreTo<Isa>(k, fold);
+    shift_ -= n;
+    stored_ = k + n;
+  }
+  // A rule wrote `written` bytes at To(i) for the `read` at i.
+  void Replaced(std::size_t read, std::size_t written) { shift_ += written - read; }
+  // The output of the block before offset `to` is written by a rule.
+  void WrittenTo(std::size_t to) { stored_ = to; }
+  // The LF at input offset i leaves as CR LF: the rest of the output moves up a byte.
+  void CrLf(std::size_t i) {
+    char* const at = To(i);
+    at[0] = '\r';
+    at[1] = '\n';
+    ++shift_;
+  }
+
+ private:
+  const char* const in_;
+  char* const out_;
+  // Output offset minus input offset, modulo 2^64: rules before the walk may have deleted.
+  std::size_t shift_;
+  std::size_t b_ = 0;
+  std::size_t stored_ = 0;
+};
 
 // The stop bytes of each place in one block, each at the start of a character: a trail byte can
 // look like '<' in a broken page, and the character swallows it. The end of the piece stops all.
@@ -41,6 +121,14 @@ struct Stops {
 };
 
 enum class Mode { kPiece, kWholeLines };
+
+// The line the walk is in, with the state and output distance at its start: in whole-lines mode
+// a line that needs the full rules is given back whole.
+struct LineStart {
+  std::size_t at;
+  ConvState state;
+  std::size_t shift;
+};
 
 // Walks text block by block. Without deletions the output is the input with letters folded, so
 // each block is stored whole and only the bits of the letters to fold are worked out; the state
@@ -57,68 +145,42 @@ class PlainWalk {
         mode_(mode),
         in_(in),
         e_(e),
-        out_(out),
-        shift_(w - r),
         state_(state),
+        out_(in, out, r, w),
         b_(r),
-        line_start_(r),
-        saved_(state),
-        saved_shift_(w - r) {}
+        line_{r, state, out_.Shift()} {}
 
   // The input position reached: in whole-lines mode the start of the first line not converted.
   template <class Isa>
   std::size_t Run() {
-    const bool upper = options_.upper_case;
     const bool lines = mode_ == Mode::kWholeLines;
-    Where where = Locate(state_);
-    bool carry = false;
+    Place where = PlaceOf(state_);
+    CharStarts char_starts;
     for (;;) {
-      if (lines && b_ - line_start_ >= PieceReader::kPiece) return GiveBackLine();
+      if (lines && b_ - line_.at >= PieceReader::kPiece) return GiveBackLine();
       const BlockMasks m = Isa::Classify(in_ + b_);
-      bool carry_out = false;
-      const std::uint64_t starts = ~TrailBytes(m.lead, carry, &carry_out);
+      const std::uint64_t starts = char_starts.Of(m.lead);
       const std::uint64_t end = e_ - b_ < kBlock ? std::uint64_t{1} << (e_ - b_) : 0;
-      const std::uint64_t letters = (upper ? m.lower : m.upper) & starts;
-      if (end == 0 && where != Where::kComment && where != Where::kElsewhere) {
+      const std::uint64_t letters = (upper_ ? m.lower : m.upper) & starts;
+      out_.Begin(b_);
+      if (end == 0 && where != Place::kComment && where != Place::kUnquoted) {
         const std::size_t taken = TagsOnlyBlock<Isa>(m, starts, letters, &where);
         if (taken != 0) {
-          carry = taken == kBlock ? carry_out : false;
+          char_starts.MoveOn(taken);
           b_ += taken;
           continue;
         }
       }
-      // A piece ends at its newline byte, whatever character it belongs to.
-      const std::uint64_t line_end = lines ? m.newline | m.cr : m.newline & starts;
-      Stops stops;
-      stops.comment = ((m.lt | m.dash) & starts) | line_end | end;
-      stops.quoted = stops.comment | ((m.gt | m.quote) & starts);
-      stops.tag = stops.quoted | (m.hash & starts);
-      stops.text = stops.comment | (m.gt & starts);
-      if (kana_) stops.text |= m.kana & starts;
-      if (alnum_) stops.text |= m.wide_alnum & starts;
-      stops.letters = letters;
       std::uint64_t fold = 0;
-      seg_ = 0;
-      const BlockEnd how = WalkBlock<Isa>(stops, &where, &fold);
-      if (seg_ < kBlock) StoreBlock<Isa>(fold, seg_, kBlock);
+      const BlockEnd how = WalkBlock<Isa>(StopsOf(m, starts, end, letters), &where, &fold);
+      out_.StoreTo<Isa>(kBlock, fold);
       if (how == BlockEnd::kStop) return lines ? GiveBackLine() : b_ + cur_;
       if (how == BlockEnd::kNewLine) {
-        // The LF at cur_ leaves as CR LF: the rest of the output moves up a byte.
-        char* const at = Dest(b_ + cur_);
-        at[0] = '\r';
-        at[1] = '\n';
-        ++shift_;
-        ++cur_;
-        carry = false;
-      } else if (cur_ == kBlock) {
-        carry = carry_out;
+        out_.CrLf(b_ + cur_++);
       } else {
-        // An event ran past the block and a character starts after it. What it passed
-        // unchanged is copied; what it converted is written already.
-        const std::size_t from = seg_ > kBlock ? seg_ : kBlock;
-        if (from < cur_) std::memcpy(Dest(b_ + from), in_ + b_ + from, cur_ - from);
-        carry = false;
+        out_.CopyTo(cur_);  // what an event that ran past the block passed unchanged
       }
+      char_starts.MoveOn(cur_);
       b_ += cur_;
       cur_ = 0;
       if (how == BlockEnd::kNewLine) EndLine(b_);
@@ -126,18 +188,25 @@ class PlainWalk {
   }
 
   // Where the output of the input byte at `i` goes.
-  std::size_t OutputOffset(std::size_t i) const { return i + shift_; }
+  std::size_t OutputOffset(std::size_t i) const { return out_.Offset(i); }
 
  private:
   enum class BlockEnd { kDone, kStop, kNewLine };
 
-  char* Dest(std::size_t i) const { return out_ + OutputOffset(i); }
-
-  // Stores bytes [from, to) of the block with the letters `fold` marks flipped. The pointers
-  // start at `from`: before it the output may lie behind by more than the block's offset.
-  template <class Isa>
-  void StoreBlock(std::uint64_t fold, std::size_t from, std::size_t to) {
-    if (from < to) Isa::Store(Dest(b_ + from), in_ + b_ + from, fold >> from, to - from);
+  Stops StopsOf(const BlockMasks& m, std::uint64_t starts, std::uint64_t end,
+                std::uint64_t letters) const {
+    // A piece ends at its newline byte, whatever character it belongs to.
+    const std::uint64_t line_end =
+        mode_ == Mode::kWholeLines ? m.newline | m.cr : m.newline & starts;
+    Stops stops;
+    stops.comment = ((m.lt | m.dash) & starts) | line_end | end;
+    stops.quoted = stops.comment | ((m.gt | m.quote) & starts);
+    stops.tag = stops.quoted | (m.hash & starts);
+    stops.text = stops.comment | (m.gt & starts);
+    if (kana_) stops.text |= m.kana & starts;
+    if (alnum_) stops.text |= m.wide_alnum & starts;
+    stops.letters = letters;
+    return stops;
   }
 
   bool At(std::size_t at, std::string_view s) const {
@@ -145,26 +214,23 @@ class PlainWalk {
   }
 
   std::size_t GiveBackLine() {
-    state_ = saved_;
-    shift_ = saved_shift_;
-    return line_start_;
+    state_ = line_.state;
+    out_.Restore(line_.shift);
+    return line_.at;
   }
 
   void EndLine(std::size_t next_start) {
     ++state_.line_no;
-    line_start_ = next_start;
-    saved_ = state_;
-    saved_shift_ = shift_;
+    line_ = {next_start, state_, out_.Shift()};
   }
 
   // A block of text and well-formed tags, no comment, '#' token or LF without CR in it, as most
-  // blocks of a page are, is taken without walking: the bytes inside tags are those between a
-  // '<' and the next '>', the quoted ones those after an odd number of quotes since the tag's
-  // '<'. Returns the bytes taken (more than a block when a run of kana goes on past it), or 0,
-  // with nothing changed, when the block needs the walk.
+  // blocks of a page are, is taken without walking. Returns the bytes taken (more than a block
+  // when a run of kana goes on past it), or 0, with nothing changed, when the block needs the
+  // walk.
   template <class Isa>
   std::size_t TagsOnlyBlock(const BlockMasks& m, std::uint64_t starts, std::uint64_t letters,
-                            Where* where) {
+                            Place* where) {
     const std::uint64_t lt = m.lt & starts;
     const std::uint64_t gt = m.gt & starts;
     const std::uint64_t dash = m.dash & starts;
@@ -175,7 +241,7 @@ class PlainWalk {
     }
     if (join_) {
       for (std::uint64_t opens = lt; opens != 0; opens &= opens - 1) {
-        if (MattersToJoining(b_ + static_cast<std::size_t>(__builtin_ctzll(opens)))) return 0;
+        if (MattersToJoining(b_ + FirstBit(opens))) return 0;
       }
     }
     const std::uint64_t nl = m.newline;
@@ -184,13 +250,10 @@ class PlainWalk {
     } else if ((nl & 1) != 0 || m.cr != (nl >> 1)) {
       return 0;  // a line end that is no CR LF, or a CR LF split between blocks
     }
-    const bool in_tag = *where != Where::kText;
-    const std::uint64_t tag = PrefixXor(lt | gt) ^ (in_tag ? ~std::uint64_t{0} : 0);
+    const std::uint64_t tag = InTags(lt, gt, *where != Place::kText);
     // A '<' must open a tag and a '>' close one: anything else is an error for the walk.
     if ((lt & ~tag) != 0 || (gt & tag) != 0) return 0;
-    const bool quoted = *where == Where::kQuoted;
-    const std::uint64_t in_quotes =
-        PrefixXor(m.quote & starts & tag) ^ (quoted ? ~std::uint64_t{0} : 0);
+    const std::uint64_t in_quotes = InQuotes(m.quote & starts & tag, *where == Place::kQuoted);
     if ((lt & in_quotes) != 0) return 0;  // a tag that opens with its quotes reset
     if ((m.hash & starts & tag & ~in_quotes) != 0) return 0;
     std::uint64_t widths = 0;
@@ -200,27 +263,26 @@ class PlainWalk {
     if ((widths >> 63) != 0) return 0;  // its trail may lie past the text
     std::size_t next_line = kBlock + 1;
     if (nl != 0) {
-      const auto first = static_cast<std::size_t>(__builtin_ctzll(nl));
-      if (b_ + first - 1 - line_start_ >= PieceReader::kPiece) return 0;
-      next_line = static_cast<std::size_t>(63 - __builtin_clzll(nl)) + 1;
+      if (b_ + FirstBit(nl) - 1 - line_.at >= PieceReader::kPiece) return 0;
+      next_line = LastBit(nl) + 1;
     }
     // The block is taken. Runs of characters for the width rules lie in text between tags and
     // never across a line end; the output is stored in segments around them.
     const std::uint64_t fold = letters & tag & ~in_quotes;
-    std::size_t stored = 0;
     for (std::uint64_t todo = widths; todo != 0;) {
-      const auto at = static_cast<std::size_t>(__builtin_ctzll(todo));
+      const std::size_t at = FirstBit(todo);
       if (at >= next_line) EndLines(nl, next_line, tag, in_quotes, gt);
-      StoreBlock<Isa>(fold, stored, at);
-      stored = at + ConvertWidth(b_ + at);
-      if (stored >= kBlock) break;
-      todo &= ~Span(0, stored);
+      out_.StoreTo<Isa>(at, fold);
+      const std::size_t next = at + ConvertWidth(b_ + at);
+      out_.WrittenTo(next);
+      if (next >= kBlock) break;
+      todo &= ~Span(0, next);
     }
     if (next_line <= kBlock) EndLines(nl, next_line, tag, in_quotes, gt);
-    if (stored < kBlock) StoreBlock<Isa>(fold, stored, kBlock);
+    out_.StoreTo<Isa>(kBlock, fold);
     SetState(kBlock - 1, tag, in_quotes, gt);
-    *where = Locate(state_);
-    return stored > kBlock ? stored : kBlock;
+    *where = PlaceOf(state_);
+    return out_.Stored();
   }
 
   // Counts the lines that end in a tags-only block and notes the start of the last one.
@@ -240,7 +302,7 @@ class PlainWalk {
     std::size_t from = bit;
     if (state_.in_tag == 0) {
       if ((gt & upto) == 0) return;
-      from = static_cast<std::size_t>(63 - __builtin_clzll(gt & upto));
+      from = LastBit(gt & upto);
     }
     state_.quote_state = ((in_quotes >> from) & 1) != 0 ? 1 : -1;
   }
@@ -248,21 +310,21 @@ class PlainWalk {
   // Moves on through the block until it is done, the walk must stop, or an LF needs its CR;
   // cur_ is then the offset reached.
   template <class Isa>
-  BlockEnd WalkBlock(const Stops& stops, Where* where, std::uint64_t* fold) {
+  BlockEnd WalkBlock(const Stops& stops, Place* where, std::uint64_t* fold) {
     while (cur_ < kBlock) {
       std::size_t k = 0;
       switch (*where) {
-        case Where::kText:
+        case Place::kText:
           k = NextBit(stops.text, cur_);
           break;
-        case Where::kTag:
+        case Place::kTag:
           k = NextBit(stops.tag, cur_);
           *fold |= stops.letters & Span(cur_, k);
           break;
-        case Where::kQuoted:
+        case Place::kQuoted:
           k = NextBit(stops.quoted, cur_);
           break;
-        case Where::kComment:
+        case Place::kComment:
           if (strip_) {
             const BlockEnd how = DeleteComment<Isa>(*fold, where);
             if (how != BlockEnd::kDone) return how;
@@ -270,7 +332,7 @@ class PlainWalk {
           }
           k = NextBit(stops.comment, cur_);
           break;
-        case Where::kElsewhere:
+        case Place::kUnquoted:
           return BlockEnd::kStop;
       }
       cur_ = k;
@@ -280,7 +342,7 @@ class PlainWalk {
       const char c = in_[at];
       if (c == '\n' || c == '\r') {
         if (mode_ == Mode::kPiece) return BlockEnd::kStop;
-        if (at - line_start_ >= PieceReader::kPiece) return BlockEnd::kStop;  // cut in pieces
+        if (at - line_.at >= PieceReader::kPiece) return BlockEnd::kStop;  // cut in pieces
         if (c == '\n') return BlockEnd::kNewLine;
         // A lone CR is dropped, and the text of a line without its end is not all here yet.
         if (at + 1 == e_ || in_[at + 1] != '\n') return BlockEnd::kStop;
@@ -288,37 +350,28 @@ class PlainWalk {
         EndLine(b_ + cur_);
         continue;
       }
-      if (*where == Where::kText && static_cast<unsigned char>(c) >= 0x80) {
+      if (*where == Place::kText && static_cast<unsigned char>(c) >= 0x80) {
         // Half-width kana, or a full-width digit or letter: its trail must be in the piece.
         if (at + 1 == e_) return BlockEnd::kStop;
-        // The output before it is stored with the shift it had; the masks of the block stay
+        // The output before it is stored at the distance it had; the masks of the block stay
         // good, since they describe the input.
-        StoreBlock<Isa>(*fold, seg_, k);
+        out_.StoreTo<Isa>(k, *fold);
         cur_ = k + ConvertWidth(at);
-        seg_ = cur_;
+        out_.WrittenTo(cur_);
         continue;
       }
-      if (!Event<Isa>(at, c, where, *fold)) return BlockEnd::kStop;
+      if (!Event<Isa>(at, where, *fold)) return BlockEnd::kStop;
     }
     return BlockEnd::kDone;
   }
 
   // The CR or LF that ends the line holding `at`, or e_; searched once a line.
   std::size_t LineEnd(std::size_t at) {
-    if (line_end_from_ != line_start_) {
-      line_end_from_ = line_start_;
+    if (line_end_from_ != line_.at) {
+      line_end_from_ = line_.at;
       line_end_ = at + FindAnyOf<'\r', '\n'>(in_ + at, e_ - at);
     }
     return line_end_;
-  }
-
-  // Deletes n bytes at offset k of the block; the output before them is stored as it stands.
-  template <class Isa>
-  void Drop(std::size_t k, std::size_t n, std::uint64_t fold) {
-    StoreBlock<Isa>(fold, seg_, k);
-    shift_ -= n;
-    cur_ = k + n;
-    seg_ = cur_;
   }
 
   // Under -r, inside a comment: the text up to its end goes. The marks at the position go as
@@ -327,10 +380,10 @@ class PlainWalk {
   // after it: the '>' is no lead byte. A comment that goes on past the line is the full rules'
   // to cut.
   template <class Isa>
-  BlockEnd DeleteComment(std::uint64_t fold, Where* where) {
+  BlockEnd DeleteComment(std::uint64_t fold, Place* where) {
     const std::size_t at = b_ + cur_;
     if (At(at, "<!--") || At(at, "-->")) {
-      Event<Isa>(at, in_[at], where, fold);
+      Event<Isa>(at, where, fold);
       return BlockEnd::kDone;
     }
     const std::size_t end = mode_ == Mode::kWholeLines ? LineEnd(at) : e_;
@@ -339,9 +392,10 @@ class PlainWalk {
       if (gt == nullptr) break;
       x = static_cast<std::size_t>(static_cast<const char*>(gt) - in_);
       if (in_[x - 1] == '-' && in_[x - 2] == '-') {
-        Drop<Isa>(cur_, x + 1 - at, fold);
-        state_.in_comment = 0;
-        *where = Locate(state_);
+        Transition({in_ + x - 2, e_ - (x - 2)}, Place::kComment, true, state_);
+        out_.Drop<Isa>(cur_, x + 1 - at, fold);
+        cur_ += x + 1 - at;
+        *where = PlaceOf(state_);
         return BlockEnd::kDone;
       }
     }
@@ -354,51 +408,35 @@ class PlainWalk {
   std::size_t ConvertWidth(std::size_t at) {
     std::size_t p = at;
     while (p + 1 < e_) {
-      WidthStep step = ConvertWidthAt({in_ + p, e_ - p}, Dest(p), options_);
+      WidthStep step = ConvertWidthAt({in_ + p, e_ - p}, out_.To(p), options_);
       if (step.read == 0) {
         if (p != at) break;
-        std::memcpy(Dest(p), in_ + p, 2);
+        std::memcpy(out_.To(p), in_ + p, 2);
         step = {2, 2};
       }
-      shift_ += step.written - step.read;
+      out_.Replaced(step.read, step.written);
       p += step.read;
     }
     return p - at;
   }
 
-  // Handles the stop byte at `at`; false when the full rules must take it. Under -r the comment
-  // marks go wherever they stand.
+  // Handles the stop byte at `at` by the markup rules; false when the full rules must take it: a
+  // bracket error, or a tag that matters to line joining. Under -r the comment marks go wherever
+  // they stand.
   template <class Isa>
-  bool Event(std::size_t at, char c, Where* where, std::uint64_t fold) {
-    if (c == '<' && At(at, "<!--")) {
-      state_.in_comment = 1;
-      *where = Where::kComment;
-      strip_ ? Drop<Isa>(cur_, 4, fold) : void(cur_ += 4);
-      return true;
+  bool Event(std::size_t at, Place* where, std::uint64_t fold) {
+    if (join_ && *where == Place::kText && in_[at] == '<' && MattersToJoining(at)) return false;
+    const Step step = Transition({in_ + at, e_ - at}, *where, true, state_);
+    if (IsBracketError(step.mark)) return false;
+    *where = step.place;
+    if (step.mark == Mark::kHashToken) {
+      cur_ += HashTokenLength({in_ + at, e_ - at}, mode_ == Mode::kWholeLines);
+    } else {
+      const bool comment_mark = step.mark == Mark::kCommentOpen || step.mark == Mark::kCommentClose;
+      if (strip_ && comment_mark) out_.Drop<Isa>(cur_, step.length, fold);
+      cur_ += step.length;
     }
-    if (c == '-') {
-      if (At(at, "-->")) {
-        state_.in_comment = 0;
-        *where = Locate(state_);
-        strip_ ? Drop<Isa>(cur_, 3, fold) : void(cur_ += 3);
-      } else {
-        ++cur_;
-      }
-      return true;
-    }
-    switch (*where) {
-      case Where::kComment:
-        ++cur_;  // a '<' that opens nothing
-        return true;
-      case Where::kText:
-        return c == '<' && OpenTag(at, where);
-      case Where::kQuoted:
-      case Where::kTag:
-        return c != '<' && InTag(at, c, where);
-      case Where::kElsewhere:
-        break;
-    }
-    return false;
+    return true;
   }
 
   // Under -j a <PRE> or </PRE> changes what joins, and a <P> that opens a line may end the line
@@ -407,55 +445,25 @@ class PlainWalk {
     const char next = in_[at + 1];
     if (next != 'P' && next != 'p' && next != '/') return false;
     if (At(at, "<PRE>") || At(at, "<pre>") || At(at, "</PRE>") || At(at, "</pre>")) return true;
-    return OutputOffset(at) == 0 && (At(at, "<P>") || At(at, "<p>"));
-  }
-
-  bool OpenTag(std::size_t at, Where* where) {
-    if (join_ && MattersToJoining(at)) return false;
-    state_.quote_state = -1;
-    state_.in_tag = 1;
-    *where = Where::kTag;
-    ++cur_;
-    return true;
-  }
-
-  // A '>', '"' or '#' in a tag; in a quoted value only the first two stop the walk.
-  bool InTag(std::size_t at, char c, Where* where) {
-    if (c == '>') {
-      state_.in_tag = 0;
-      state_.link_kind = 0;
-      *where = Where::kText;
-      ++cur_;
-    } else if (c == '"') {
-      state_.quote_state = -state_.quote_state;
-      *where = state_.quote_state == 1 ? Where::kQuoted : Where::kTag;
-      ++cur_;
-    } else {
-      cur_ += HashTokenLength({in_ + at, e_ - at}, mode_ == Mode::kWholeLines);
-    }
-    return true;
+    return out_.Offset(at) == 0 && (At(at, "<P>") || At(at, "<p>"));
   }
 
   const OptionSet& options_;
   const Mode mode_;
   const char* const in_;
   const std::size_t e_;
-  char* const out_;
-  // Output offset minus input offset, modulo 2^64: rules before the walk may have deleted.
-  std::size_t shift_;
   ConvState& state_;
+  const bool upper_ = options_.upper_case;
   const bool strip_ = options_.strip_comments;
   const bool join_ = options_.join_lines;
   const bool kana_ = options_.kana_to_wide;
   const bool alnum_ = options_.digits_to_narrow || options_.letters_to_narrow;
+  BlockWriter out_;
   std::size_t b_;        // the block's first byte
   std::size_t cur_ = 0;  // the walk's offset in the block
-  std::size_t seg_ = 0;  // the block's bytes from here on are not stored yet
-  std::size_t line_start_;
+  LineStart line_;
   std::size_t line_end_from_ = ~std::size_t{0};  // the line start line_end_ belongs to
   std::size_t line_end_ = 0;
-  ConvState saved_;  // the state and shift at line_start_
-  std::size_t saved_shift_;
 };
 
 #if defined(LOWTAGS_HAVE_AVX512_PATH) && !defined(LOWTAGS_PORTABLE_VECTORS)
