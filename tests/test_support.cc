@@ -1,7 +1,6 @@
 #include "test_support.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <sys/wait.h>
@@ -78,9 +77,7 @@ std::string Repeat(std::string_view unit, std::size_t times) {
   return s;
 }
 
-std::string WithCrLf(std::string_view lf_text) {
-  return reference::AsWritten({{}, true}, lf_text);
-}
+std::string WithCrLf(std::string_view lf_text) { return reference::AsWritten({{}, true}, lf_text); }
 
 std::string Recode(std::string_view bytes, const char* from, const char* to) {
   iconv_t cd = ::iconv_open(to, from);
@@ -117,8 +114,7 @@ namespace {
 // Standard input is `stdin_fd`, or /dev/null when it is -1; `env` replaces the environment
 // unless it is empty.
 ProgramRun Spawn(const std::vector<std::string>& args, const std::string& cwd,
-                 const std::string& stdout_path, bool as_nobody, int stdin_fd,
-                 std::vector<std::string> env) {
+                 const std::string& stdout_path, int stdin_fd, std::vector<std::string> env) {
   TempDir capture;
   const std::string out_path = stdout_path.empty() ? capture.path() + "/out" : stdout_path;
   const std::string err_path = capture.path() + "/err";
@@ -136,18 +132,11 @@ ProgramRun Spawn(const std::vector<std::string>& args, const std::string& cwd,
     const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(125);
-    if (as_nobody &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-      ::_exit(kCannotDropPrivileges);
-    }
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
-    if (env.empty()) {
-      ::execv(program.c_str(), argv.data());
-    } else {
-      ::execve(program.c_str(), argv.data(), envp.data());
-    }
+    env.empty() ? ::execv(program.c_str(), argv.data())
+                : ::execve(program.c_str(), argv.data(), envp.data());
     ::_exit(126);
   }
   int wait_status = 0;
@@ -162,8 +151,8 @@ ProgramRun Spawn(const std::vector<std::string>& args, const std::string& cwd,
 }  // namespace
 
 ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& cwd,
-                      const std::string& stdout_path, bool as_nobody) {
-  return Spawn(args, cwd, stdout_path, as_nobody, -1, {});
+                      const std::string& stdout_path) {
+  return Spawn(args, cwd, stdout_path, -1, {});
 }
 
 ProgramRun RunProgramOnPipe(const std::vector<std::string>& args, const std::string& cwd,
@@ -180,7 +169,7 @@ ProgramRun RunProgramOnPipe(const std::vector<std::string>& args, const std::str
   }
   std::vector<std::string> env;
   if (!lc_all.empty()) env = {"LC_ALL=" + lc_all, "PATH=/usr/bin:/bin"};
-  ProgramRun run = Spawn(args, cwd, "", false, ends[0], env);
+  ProgramRun run = Spawn(args, cwd, "", ends[0], env);
   ::close(ends[0]);
   return run;
 }

@@ -63,11 +63,9 @@ struct ProgramRun {
   std::string err;
 };
 // Runs the built program with the arguments, in folder `cwd`, standard input from /dev/null.
-// Standard output is captured, or goes to `stdout_path` when one is given. With `as_nobody`
-// the program runs as the unprivileged user 65534; status 124 tells that this was not possible.
+// Standard output is captured, or goes to `stdout_path` when one is given.
 ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& cwd = ".",
-                      const std::string& stdout_path = "", bool as_nobody = false);
-inline constexpr int kCannotDropPrivileges = 124;
+                      const std::string& stdout_path = "");
 // The same with `input` (at most 64 KiB) on standard input through a pipe and, when `lc_all` is
 // not empty, an environment of LC_ALL=lc_all and a PATH only.
 ProgramRun RunProgramOnPipe(const std::vector<std::string>& args, const std::string& cwd,

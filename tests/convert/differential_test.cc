@@ -1,7 +1,6 @@
 // The converter, every way production can run it, against the literal reference converter on
-// random HTML-ish Shift_JIS text, for many option sets per input. A difference is shrunk (read
-// size and options first, then chunks of the input) and printed as a C string ready to become a
-// regression case.
+// generated HTML-ish Shift_JIS text, for many option sets per input. A difference is shrunk
+// (read size, options, then chunks of the input) and printed as a C string for a regression case.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,20 +16,30 @@ namespace lowtags::reference {
 namespace {
 
 using Rng = std::mt19937;
+using Gen = std::string (*)(Rng&);
 using namespace std::string_view_literals;
 
 std::size_t Uniform(Rng& rng, std::size_t lo, std::size_t hi) {
   return std::uniform_int_distribution<std::size_t>(lo, hi)(rng);
 }
 bool Chance(Rng& rng, double p) { return std::bernoulli_distribution(p)(rng); }
-template <typename T, std::size_t N>
-std::string Pick(Rng& rng, const T (&items)[N]) {
+template <std::size_t N>
+std::string Pick(Rng& rng, const std::string_view (&items)[N]) {
   return std::string(items[Uniform(rng, 0, N - 1)]);
 }
-char Byte(std::size_t v) { return static_cast<char>(static_cast<unsigned char>(v)); }
-std::string Pair(std::size_t lead, std::size_t trail) { return {Byte(lead), Byte(trail)}; }
-std::size_t Lead(Rng& rng, double low) {
-  return Chance(rng, low) ? Uniform(rng, 0x81, 0x9F) : Uniform(rng, 0xE0, 0xFC);
+std::string Bytes(std::initializer_list<std::size_t> bytes) {
+  std::string s;
+  for (const std::size_t b : bytes) s += static_cast<char>(static_cast<unsigned char>(b));
+  return s;
+}
+std::size_t Lead(Rng& rng) {
+  return Chance(rng, 0.6) ? Uniform(rng, 0x81, 0x9F) : Uniform(rng, 0xE0, 0xFC);
+}
+// `make` called lo to hi times.
+std::string Several(Rng& rng, std::size_t lo, std::size_t hi, Gen make) {
+  std::string s;
+  for (std::size_t n = Uniform(rng, lo, hi); n > 0; --n) s += make(rng);
+  return s;
 }
 
 // clang-format off
@@ -56,7 +65,8 @@ constexpr std::string_view kBits[] = {
     "x.htm", "\"a/b\"", "'", "<P>", "<p>", "<PRE>", "</PRE>", "</a>", "</font>", "</FONT>",
     "<!-- x -->", "<!-- <B> > -->"};
 constexpr std::string_view kWords[] = {
-    "ABC", "xyz", "Hello", "Text", "a", "Z", "q9", "Mixed Case", "10%", "&amp;", "e-mail"};
+    "ABC", "xyz", "Hello", "Text", "a", "Z", "q9", "Mixed Case", "10%", "&amp;", "e-mail",
+    " ", "\t", "\x81\x40", "#x-- "};
 // Full-width characters, some with a trail byte of 0x5C or a letter; full-width punctuation.
 constexpr std::string_view kWide[] = {
     "\x82\xA0", "\x83\x5C", "\x95\x5C", "\x94\x5C", "\x8F\x5C", "\x83\x41", "\x83\x61",
@@ -64,87 +74,66 @@ constexpr std::string_view kWide[] = {
 constexpr std::string_view kMarks[] = {"\x81\x44", "\x81\x43", "\x81\x7C"};
 constexpr std::string_view kKanaPairs[] = {
     "\xB6\xDE", "\xCA\xDF", "\xB3\xDE", "\xB1\xDE", "\xDE", "\xDF", "\xDE\xDE", "\xC1\xDF"};
+// Few distinct bytes, densely mixed: shakes out interactions between neighbouring rules.
+constexpr std::string_view kDense[] = {
+    "<", ">", "\"", "#", "-", "!", "/", " ", "\n", "A", "a", "P", "p", "\x82", "\x83\x5C", "\xB6",
+    "\xDE", "\x82\x50", "\x81\x44", "=", "S", "R", "C", "H", "E", "F", "<!--", "-->"};
 // clang-format on
+
+std::string Word(Rng& rng) { return Pick(rng, kWords); }
 
 std::string DoubleByte(Rng& rng) {
   if (Chance(rng, 0.5)) return Pick(rng, kWide);
-  const std::size_t lead = Lead(rng, 0.7);
-  return Pair(lead, Chance(rng, 0.6) ? Uniform(rng, 0x40, 0x7E) : Uniform(rng, 0x80, 0xFC));
+  return Bytes({Lead(rng), Chance(rng, 0.6) ? Uniform(rng, 0x40, 0x7E) : Uniform(rng, 0x80, 0xFC)});
 }
 
 // A full-width digit (twice as likely), capital or small letter, or punctuation mark.
 std::string WideAlnum(Rng& rng) {
   static constexpr std::size_t kFrom[] = {0x4F, 0x4F, 0x60, 0x81};
-  static constexpr std::size_t kTo[] = {0x58, 0x58, 0x79, 0x9A};
   const std::size_t kind = Uniform(rng, 0, 4);
-  return kind == 4 ? Pick(rng, kMarks) : Pair(0x82, Uniform(rng, kFrom[kind], kTo[kind]));
+  return kind == 4 ? Pick(rng, kMarks) : Bytes({0x82, Uniform(rng, kFrom[kind], kFrom[kind] + 25)});
 }
 
 // Digits around a full-width period, comma or minus, the shapes the punctuation rule looks for.
 std::string WideNumber(Rng& rng) {
-  std::string s;
-  for (std::size_t n = Uniform(rng, 1, 4); n > 0; --n) {
-    s += Chance(rng, 0.85) ? Pair(0x82, Uniform(rng, 0x4F, 0x58))
-                           : std::string{Byte(Uniform(rng, '0', '9'))};
-    if (Chance(rng, 0.5)) s += Chance(rng, 0.75) ? Pick(rng, kMarks) : ".";
-  }
-  return s;
+  return Several(rng, 1, 4, [](Rng& r) {
+    std::string s =
+        Chance(r, 0.85) ? Bytes({0x82, Uniform(r, 0x4F, 0x58)}) : Bytes({Uniform(r, '0', '9')});
+    return Chance(r, 0.5) ? s + (Chance(r, 0.75) ? Pick(r, kMarks) : ".") : s;
+  });
 }
 
 std::string HalfKana(Rng& rng) {
   if (Chance(rng, 0.4)) return Pick(rng, kKanaPairs);
-  std::string s;
-  for (std::size_t n = Uniform(rng, 1, 5); n > 0; --n) s += Byte(Uniform(rng, 0xA1, 0xDF));
-  return s;
+  return Several(rng, 1, 5, [](Rng& r) { return Bytes({Uniform(r, 0xA1, 0xDF)}); });
 }
 
 // A lead byte directly before a byte that matters to the scan.
 std::string Malformed(Rng& rng) {
-  static constexpr char kNext[] = {'>', '"', '/', '<', '-', '\n', '#', ' ', 'A', '\t', '='};
-  std::string s{Byte(Lead(rng, 0.5))};
-  if (Chance(rng, 0.9)) s += kNext[Uniform(rng, 0, std::size(kNext) - 1)];
-  return s;
+  constexpr std::string_view kNext = ">\"/<-\n# A\t=";
+  const std::string lead = Bytes({Lead(rng)});
+  return Chance(rng, 0.9) ? lead + kNext[Uniform(rng, 0, kNext.size() - 1)] : lead;
 }
 
 std::string Fragment(Rng& rng) {
   const std::size_t kind = Uniform(rng, 0, 99);
   if (kind < 22) return Pick(rng, kTags);
   if (kind < 44) return Pick(rng, kBits);
-  if (kind < 54) return Pick(rng, kWords);
+  if (kind < 54) return Word(rng);
   if (kind < 64) return DoubleByte(rng);
   if (kind < 71) return WideAlnum(rng);
   if (kind < 75) return WideNumber(rng);
   if (kind < 83) return HalfKana(rng);
   if (kind < 90) return Malformed(rng);
-  if (kind < 92) return {Byte(Uniform(rng, 0x80, 0xFF))};
+  if (kind < 92) return Bytes({Uniform(rng, 0x80, 0xFF)});
   if (kind < 93) return std::string(1, '\0');
   if (kind < 94) return Chance(rng, 0.3) ? "\x1A" : "\r";
   return std::string(Uniform(rng, 1, 3), Chance(rng, 0.5) ? ' ' : '\n');
 }
 
-std::string Fragments(Rng& rng, std::size_t count) {
-  std::string s;
-  for (std::size_t i = 0; i < count; ++i) s += Fragment(rng);
-  return s;
-}
-
 std::string TextRun(Rng& rng) {
-  switch (Uniform(rng, 0, 6)) {
-    case 0:
-      return Pick(rng, kWords);
-    case 1:
-      return DoubleByte(rng);
-    case 2:
-      return WideAlnum(rng);
-    case 3:
-      return WideNumber(rng);
-    case 4:
-      return HalfKana(rng);
-    case 5:
-      return Chance(rng, 0.5) ? " " : "\t";
-    default:
-      return Chance(rng, 0.5) ? "\x81\x40" : "#x-- ";
-  }
+  static constexpr Gen kRuns[] = {Word, DoubleByte, WideAlnum, WideNumber, HalfKana};
+  return kRuns[Uniform(rng, 0, std::size(kRuns) - 1)](rng);
 }
 
 // A reference or colour attribute whose value holds slashes, quotes, '>' and double-byte
@@ -153,12 +142,12 @@ std::string AttributeTag(Rng& rng) {
   static constexpr std::string_view kOpen[] = {
       "<A HREF=\"",       "<a href=\"",       "<IMG SRC=\"",   "<img alt=x src=\"",
       "<FRAMESET SRC=\"", "<BODY BGCOLOR=\"", "<td bgcolor=\""};
-  static constexpr std::string_view kValue[] = {"/", "/", "a", "B.htm", "..", "\"", ">", "#", " "};
-  std::string s = Pick(rng, kOpen);
-  for (std::size_t n = Uniform(rng, 0, 6); n > 0; --n) {
-    const std::size_t kind = Uniform(rng, 0, 9);
-    s += kind < 6 ? Pick(rng, kValue) : kind < 8 ? Malformed(rng) : DoubleByte(rng);
-  }
+  std::string s = Pick(rng, kOpen) + Several(rng, 0, 6, [](Rng& r) {
+                    static constexpr std::string_view kValue[] = {"/",  "/", "a", "B.htm", "..",
+                                                                  "\"", ">", "#", " "};
+                    const std::size_t kind = Uniform(r, 0, 9);
+                    return kind < 6 ? Pick(r, kValue) : kind < 8 ? Malformed(r) : DoubleByte(r);
+                  });
   s += Chance(rng, 0.8) ? "\"" : "";
   if (Chance(rng, 0.3)) s += Chance(rng, 0.5) ? " TARGET=\"t/u\"" : " bgcolor=\"#f\x82\"\"";
   return s + (Chance(rng, 0.9) ? ">" : "");
@@ -167,21 +156,14 @@ std::string AttributeTag(Rng& rng) {
 // Mostly well-formed lines: text runs and whole tags, with now and then a stray byte, so that
 // the scan gets deep into a file before any bracket error stops it.
 std::string StructuredLine(Rng& rng) {
-  std::string s;
-  for (std::size_t n = Uniform(rng, 0, 8); n > 0; --n) {
-    const std::size_t kind = Uniform(rng, 0, 99);
-    if (kind < 40) {
-      s += TextRun(rng);
-    } else if (kind < 65) {
-      s += Pick(rng, kTags);
-    } else if (kind < 75) {
-      s += AttributeTag(rng);
-    } else if (kind < 82) {
-      s += Chance(rng, 0.5) ? "<!-- " + TextRun(rng) + " -->" : Pick(rng, kBits);
-    } else {
-      s += kind < 92 ? Fragment(rng) : Malformed(rng);
-    }
-  }
+  std::string s = Several(rng, 0, 8, [](Rng& r) {
+    const std::size_t kind = Uniform(r, 0, 99);
+    if (kind < 40) return TextRun(r);
+    if (kind < 65) return Pick(r, kTags);
+    if (kind < 75) return AttributeTag(r);
+    if (kind < 82) return Chance(r, 0.5) ? "<!-- " + TextRun(r) + " -->" : Pick(r, kBits);
+    return kind < 92 ? Fragment(r) : Malformed(r);
+  });
   static constexpr std::string_view kEnds[] = {"\n", "\n", "\n", ">\n", "\r\n", ""};
   return s + Pick(rng, kEnds);
 }
@@ -189,62 +171,51 @@ std::string StructuredLine(Rng& rng) {
 // Lines, and now and then a paragraph at the end: the paragraph rule looks past blanks for the
 // end of the text.
 std::string StructuredInput(Rng& rng) {
-  std::string s;
-  for (std::size_t n = Uniform(rng, 1, 12); n > 0; --n) s += StructuredLine(rng);
+  std::string s = Several(rng, 1, 12, StructuredLine);
   if (!Chance(rng, 0.15)) return s;
   static constexpr std::string_view kBlanks[] = {" ", "\t", "\x81\x40", "\x81", "x"};
-  s += Chance(rng, 0.5) ? "\n<p>" : "<P>";
-  for (std::size_t n = Uniform(rng, 0, 3); n > 0; --n) s += Pick(rng, kBlanks);
+  s += (Chance(rng, 0.5) ? "\n<p>" : "<P>") +
+       Several(rng, 0, 3, [](Rng& r) { return Pick(r, kBlanks); });
   return Chance(rng, 0.3) ? s + std::string("\0<\n"sv) : s;
 }
 
-enum class Filler { kMixed, kKana, kQuiet };
-
-// Text without line ends, CR, 0x1A or NUL, so that its length is the length of one piece.
-// Quiet text stays inside one open tag, so the byte after a cut is folded or not.
-std::string LineText(Rng& rng, std::size_t length, Filler filler) {
-  std::string s = filler == Filler::kQuiet || Chance(rng, 0.4) ? "<A " : "";
+// Text without line ends, CR, 0x1A or NUL, so that its length is the length of one piece; filler
+// 0 mixed, 1 mostly kana, 2 quiet (inside one open tag, so the byte after a cut is folded or not).
+std::string LineText(Rng& rng, std::size_t length, std::size_t filler) {
+  std::string s = filler == 2 || Chance(rng, 0.4) ? "<A " : "";
   while (s.size() < length) {
-    std::string f = filler == Filler::kQuiet
-                        ? (Chance(rng, 0.2) ? DoubleByte(rng) : Pick(rng, kWords))
-                    : filler == Filler::kKana && Chance(rng, 0.8) ? HalfKana(rng)
-                                                                  : Fragment(rng);
+    std::string f = filler == 2 ? (Chance(rng, 0.2) ? DoubleByte(rng) : Word(rng))
+                    : filler == 1 && Chance(rng, 0.8) ? HalfKana(rng)
+                                                      : Fragment(rng);
     std::erase_if(f, [](char c) { return c == '\n' || c == '\r' || c == '\x1A' || c == '\0'; });
     s += f;
   }
-  s.resize(length);
-  return s;
+  return s.substr(0, length);
 }
 
-// One line of 9990 to 30000 bytes, often with a lead byte as the 9999th byte of a piece.
+// One line of 9990 to 30000 bytes, often with lead bytes around the 9999th byte of a piece, then
+// a byte that shows where the cut fell when it is folded or ends a tag.
 std::string LongInput(Rng& rng) {
-  std::string s = Chance(rng, 0.5) ? Fragments(rng, Uniform(rng, 0, 4)) : "";
+  std::string s = Chance(rng, 0.5) ? Several(rng, 0, 4, Fragment) : "";
   if (!s.empty() && s.back() != '\n') s += '\n';
-  const auto filler = static_cast<Filler>(Uniform(rng, 0, 2));
-  switch (Uniform(rng, 0, 3)) {
-    case 0:  // lead byte at 9998 of the piece, then a chosen byte or the end of the text
-      s += LineText(rng, 9998, filler) + Byte(Chance(rng, 0.5) ? 0x82 : 0xE0);
-      break;
-    case 1:  // a run of leads across the cut: which of them starts a character decides
-      s += LineText(rng, 9998 - Uniform(rng, 0, 3), filler) +
-           std::string(Uniform(rng, 1, 5), '\x82');
-      break;
-    case 2:
-      s += LineText(rng, Uniform(rng, 9990, 10010), filler);
-      break;
-    default:
-      s += LineText(rng, Uniform(rng, 10010, 30000), filler);
-      break;
-  }
-  // The byte after the cut shows where the cut fell when it is folded, or when it ends a tag.
+  const std::size_t filler = Uniform(rng, 0, 2);
+  const std::size_t shape = Uniform(rng, 0, 3);
+  s += LineText(rng,
+                shape == 0   ? 9998
+                : shape == 1 ? 9998 - Uniform(rng, 0, 3)
+                : shape == 2 ? Uniform(rng, 9990, 10010)
+                             : Uniform(rng, 10010, 30000),
+                filler);
+  // shape 0: a lead byte at 9998, then a chosen byte or the text's end; 1: a run of leads
+  if (shape == 0) s += Bytes({Chance(rng, 0.5) ? 0x82u : 0xE0u});
+  if (shape == 1) s += std::string(Uniform(rng, 1, 5), '\x82');
   static constexpr std::string_view kAfter[] = {"\xA0", ">",  "\n", "A>", "\\",  "",
                                                 "<",    "\"", "-",  "#",  "\0"sv};
   s += Pick(rng, kAfter);
   // Carriage returns do not count towards a piece, wherever they stand.
-  for (std::size_t n = Chance(rng, 0.3) ? Uniform(rng, 1, 5) : 0; n > 0; --n) {
+  for (std::size_t n = Chance(rng, 0.3) ? Uniform(rng, 1, 5) : 0; n > 0; --n)
     s.insert(Uniform(rng, 0, s.size()), 1, '\r');
-  }
-  return Chance(rng, 0.7) ? s + Fragments(rng, Uniform(rng, 0, 6)) : s;
+  return Chance(rng, 0.7) ? s + Several(rng, 0, 6, Fragment) : s;
 }
 
 // Short lines up to a read block boundary of the production reader, then a chosen byte or a long
@@ -258,29 +229,15 @@ std::string BlockBoundaryInput(Rng& rng) {
   static constexpr std::string_view kAcross[] = {
       "\r\n", "\x82\xA0", "\x82\r\xA0", "\n", "\x1A", "<A\r\nHREF=\"a/b\">", "<!-\r-x-->", "\0>"sv};
   s += Pick(rng, kAcross);
-  if (Chance(rng, 0.3)) s += LineText(rng, Uniform(rng, 9990, 10010), Filler::kQuiet);
-  for (std::size_t n = Uniform(rng, 1, 6); n > 0; --n) s += StructuredLine(rng);
-  return s;
+  if (Chance(rng, 0.3)) s += LineText(rng, Uniform(rng, 9990, 10010), 2);
+  return s + Several(rng, 1, 6, StructuredLine);
 }
-
-// Few distinct bytes, densely mixed: shakes out interactions between neighbouring rules.
-std::string DenseInput(Rng& rng) {
-  static constexpr std::string_view kAlphabet[] = {
-      "<", ">", "\"", "#",    "-",        "!",    "/",    " ",        "\n",       "A",
-      "a", "P", "p",  "\x82", "\x83\x5C", "\xB6", "\xDE", "\x82\x50", "\x81\x44", "=",
-      "S", "R", "C",  "H",    "E",        "F",    "<!--", "-->"};
-  std::string s;
-  for (std::size_t n = Uniform(rng, 1, 60); n > 0; --n) s += Pick(rng, kAlphabet);
-  return s;
-}
-
-std::string FragmentInput(Rng& rng) { return Fragments(rng, Uniform(rng, 1, 40)); }
 
 // Every shape of the end of a full piece: a run of lead bytes that starts one to four bytes
 // before the 9999th byte, followed by a byte whose treatment shows where the cut fell.
 std::vector<std::string> PieceCutInputs() {
   Rng rng(11);
-  const std::string text = LineText(rng, 9998, Filler::kQuiet);
+  const std::string text = LineText(rng, 9998, 2);
   std::vector<std::string> inputs;
   for (std::size_t back = 0; back < 4; ++back) {
     for (std::size_t run = 1; run <= 5; ++run) {
@@ -298,7 +255,7 @@ std::vector<std::string> PieceCutInputs() {
 // lone lead byte, after short lines (whole lines) or none (pieces only).
 std::vector<std::string> MarkCutInputs() {
   Rng rng(12);
-  const std::string text = LineText(rng, 9999, Filler::kMixed);
+  const std::string text = LineText(rng, 9999, 0);
   std::vector<std::string> inputs;
   for (const std::string_view lines : {""sv, "<B>a</B>\n"sv}) {
     for (const std::string_view mark : {"<!--"sv, "-->"sv, "<!-->"sv}) {
@@ -314,13 +271,12 @@ std::vector<std::string> MarkCutInputs() {
   return inputs;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Comparison and shrinking.
+constexpr std::size_t kWhole = std::size_t{1} << 20;
 
 struct Case {
   OptionSet options;
   std::string input;
-  std::size_t chunk = 1 << 20;
+  std::size_t chunk = kWhole;
   Route route{};
 };
 
@@ -339,67 +295,30 @@ Outcome Run(const Case& c, bool reference) {
 
 bool Differs(const Case& c) { return Run(c, true) != Run(c, false); }
 
-// Keeps each smaller variant of the case that still differs; true when one did.
-template <typename Vary>
-bool TryEach(Case& c, std::size_t count, Vary vary) {
-  bool changed = false;
-  for (std::size_t i = 0; i < count; ++i) {
-    Case smaller = c;
-    if (vary(smaller, i) && Differs(smaller)) {
-      c = std::move(smaller);
-      changed = true;
-    }
-  }
-  return changed;
-}
-
 Case Shrink(Case c) {
+  if (Case s = c; (s.chunk = kWhole, Differs(s))) c = s;
+  for (const char letter : kOptionLetters) {
+    Case s = c;
+    std::string letters = LettersOf(s.options);
+    std::erase(letters, letter);
+    s.options = OptionsFromLetters(letters);
+    if (Differs(s)) c = std::move(s);
+  }
   int budget = 4000;
-  for (bool changed = true; changed && budget > 0;) {
-    changed = TryEach(c, 1, [](Case& s, std::size_t) {
-      const bool whole = s.chunk == Case{}.chunk;
-      s.chunk = Case{}.chunk;
-      return !whole;
-    });
-    changed = TryEach(c, kOptionLetters.size(),
-                      [](Case& s, std::size_t i) {
-                        std::string letters = LettersOf(s.options);
-                        const std::size_t at = letters.find(kOptionLetters[i]);
-                        if (at == std::string::npos) return false;
-                        s.options = OptionsFromLetters(letters.erase(at, 1));
-                        return true;
-                      }) ||
-              changed;
-    for (std::size_t chunk = std::max<std::size_t>(c.input.size() / 2, 1); chunk >= 1; chunk /= 2) {
-      for (std::size_t at = 0; at + chunk <= c.input.size() && budget > 0; --budget) {
-        Case smaller = c;
-        smaller.input.erase(at, chunk);
-        if (Differs(smaller)) {
-          c = std::move(smaller);
-          changed = true;
-        } else {
-          at += chunk;
-        }
-      }
+  for (std::size_t chunk = std::max<std::size_t>(c.input.size() / 2, 1); chunk >= 1; chunk /= 2) {
+    for (std::size_t at = 0; at + chunk <= c.input.size() && budget > 0; --budget) {
+      Case s = c;
+      s.input.erase(at, chunk);
+      Differs(s) ? void(c = std::move(s)) : void(at += chunk);
     }
   }
   return c;
 }
 
-std::string Shown(const std::string& bytes) {
-  const std::string escaped = Escape(bytes);
-  if (escaped.size() <= 600) return '"' + escaped + '"';
-  return '"' + escaped.substr(0, 600) + "\"...(" + std::to_string(escaped.size()) +
-         " escaped bytes)";
-}
-
-std::string Describe(const Case& c) {
-  const Outcome want = Run(c, true);
-  const Outcome got = Run(c, false);
-  return NameOf(c.route) + " options \"" + LettersOf(c.options) + "\" read chunk " +
-         std::to_string(c.chunk) + "\n  input:      " + Shown(c.input) +
-         "\n  reference:  " + Shown(want.bytes) + " failed=" + std::to_string(want.failed) +
-         "\n  production: " + Shown(got.bytes) + " failed=" + std::to_string(got.failed);
+std::string Shown(const Outcome& o) {
+  const std::string escaped = Escape(o.bytes);
+  return '"' + escaped.substr(0, 600) + (escaped.size() > 600 ? "\"..." : "\"") +
+         " failed=" + std::to_string(o.failed);
 }
 
 class Comparer {
@@ -409,9 +328,13 @@ class Comparer {
     for (const Route& route : routes_) {
       c.route = route;
       if (!Differs(c)) continue;
-      const Case small = Shrink(c);
-      if (seen_.insert(NameOf(route) + LettersOf(small.options) + '\x01' + small.input).second) {
-        ADD_FAILURE() << "the converter differs from the reference: " << Describe(small);
+      const Case s = Shrink(c);
+      if (seen_.insert(NameOf(route) + LettersOf(s.options) + '\x01' + s.input).second) {
+        ADD_FAILURE() << "the converter differs from the reference: " << NameOf(route)
+                      << " options \"" << LettersOf(s.options) << "\" read chunk " << s.chunk
+                      << "\n  input:      " << Shown({s.input})
+                      << "\n  reference:  " << Shown(Run(s, true))
+                      << "\n  production: " << Shown(Run(s, false));
       }
       if (seen_.size() >= 12) return false;
     }
@@ -425,16 +348,16 @@ class Comparer {
 
 // No options, all of them, each alone, and `random_count` random sets.
 std::vector<OptionSet> OptionSets(Rng& rng, std::size_t random_count) {
-  std::vector<OptionSet> sets = {OptionsFromLetters(""), OptionsFromLetters(kOptionLetters)};
-  for (const char c : kOptionLetters) sets.push_back(OptionsFromLetters(std::string(1, c)));
+  std::vector<std::string> letters = {"", std::string(kOptionLetters)};
+  for (const char c : kOptionLetters) letters.emplace_back(1, c);
   for (std::size_t i = 0; i < random_count; ++i) {
     const double density = std::uniform_real_distribution<double>(0.1, 0.9)(rng);
-    std::string letters;
-    for (const char c : kOptionLetters) {
-      if (Chance(rng, density)) letters += c;
-    }
-    sets.push_back(OptionsFromLetters(letters));
+    letters.emplace_back();
+    for (const char c : kOptionLetters)
+      letters.back() += Chance(rng, density) ? std::string(1, c) : "";
   }
+  std::vector<OptionSet> sets;
+  for (const std::string& l : letters) sets.push_back(OptionsFromLetters(l));
   return sets;
 }
 
@@ -446,12 +369,12 @@ constexpr int kInputDivisor = 8;
 #endif
 
 // With `ignore_brackets`, no bracket error stops a file before the part under test.
-void RunInputs(std::uint32_t seed, int inputs, std::size_t option_sets, std::string (*make)(Rng&),
+void RunInputs(std::uint32_t seed, int inputs, std::size_t option_sets, Gen make,
                bool ignore_brackets = false) {
   Rng rng(seed);
   Comparer comparer;
   for (int i = 0; i < std::max(inputs / kInputDivisor, 1); ++i) {
-    Case c{{}, make(rng), Chance(rng, 0.8) ? std::size_t{1} << 20 : Uniform(rng, 1, 64)};
+    Case c{{}, make(rng), Chance(rng, 0.8) ? kWhole : Uniform(rng, 1, 64)};
     for (const OptionSet& options : OptionSets(rng, option_sets)) {
       c.options = options;
       c.options.ignore_brackets |= ignore_brackets;
@@ -470,9 +393,14 @@ void RunFixed(const std::vector<std::string>& inputs,
   }
 }
 
-TEST(Differential, RandomFragments) { RunInputs(20240601, 1000, 48, FragmentInput); }
+TEST(Differential, RandomFragments) {
+  RunInputs(20240601, 1000, 48, [](Rng& r) { return Several(r, 1, 40, Fragment); });
+}
 TEST(Differential, StructuredLines) { RunInputs(4321, 1000, 48, StructuredInput); }
-TEST(Differential, DenseBytes) { RunInputs(7, 1500, 24, DenseInput); }
+TEST(Differential, DenseBytes) {
+  RunInputs(7, 1500, 24,
+            [](Rng& r) { return Several(r, 1, 60, [](Rng& q) { return Pick(q, kDense); }); });
+}
 TEST(Differential, LongLines) { RunInputs(99, 60, 4, LongInput); }
 TEST(Differential, ReadBlockBoundaries) { RunInputs(5, 6, 2, BlockBoundaryInput, true); }
 TEST(Differential, PieceCuts) { RunFixed(PieceCutInputs(), {"", "i", "ik", "j"}); }
