@@ -1,10 +1,7 @@
-// The whole converter over arbitrary bytes with an arbitrary option set.
-//
-// Input: two bytes of option bits, then the file. Bits 0 to 13 of the little-endian 16-bit value
-// stand for the letters "abcfijkmnorsuw" in that order; bits 14 and 15 pick how the file is read
-// (standard output mode: the largest read size) or which disk call fails (under w).
-//
-// Checked on every input (the exact bytes are differential_fuzz's to check):
+// The whole converter over arbitrary bytes with an arbitrary option set (differential_fuzz checks
+// the exact bytes). Input: two bytes of option bits, then the file. Bits 0 to 13 of the
+// little-endian 16-bit value stand for the letters "abcfijkmnorsuw"; bits 14 and 15 pick the read
+// size or, under w, which disk call fails. Checked on every input:
 // - the converted text is never longer than twice the file plus a little (messages not counted);
 // - without options, converting the converter's own output again changes nothing;
 // - under w, a converted file holds exactly what standard output would have shown, and a file
@@ -12,6 +9,7 @@
 //   left beside it and every descriptor closed.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,28 +25,19 @@
 namespace lowtags {
 namespace {
 
-constexpr std::string_view kLetters = "abcfijkmnorsuw";
 const std::string kPath = "page.htm";
 
-// Keeps the text as the converter hands it out (newline as LF) and the size of the last write:
-// the message, when a conversion fails.
-class RecordingSink : public ByteSink {
- public:
-  void Write(std::string_view bytes) override {
-    text.append(bytes);
-    last = bytes.size();
-  }
+// Keeps the size of the last write: the message, when a conversion fails.
+struct RecordingSink : ByteSink {
+  void Write(std::string_view bytes) override { text.append(bytes), last = bytes.size(); }
   std::string text;
   std::size_t last = 0;
 };
 
-struct Run {
-  bool converted = false;
-  std::string text;  // lines and messages, newline as LF
-};
-
-// Converts the file as standard output would show it, read `read_chunk` bytes at a time.
-Run ToStdout(const std::string& letters, std::string_view file, std::size_t read_chunk) {
+// The file as standard output would show it (newline as LF), read `read_chunk` bytes at a time;
+// empty when it does not convert.
+std::optional<std::string> ToStdout(const std::string& letters, std::string_view file,
+                                    std::size_t read_chunk) {
   const std::string group = "-" + letters;
   const char* const args[] = {group.c_str(), "x"};
   FakeDisk disk;
@@ -58,38 +47,31 @@ Run ToStdout(const std::string& letters, std::string_view file, std::size_t read
   Require(disk.OpenRead(kPath, &in) == 0, "fake disk opens the file");
   PieceReader reader(disk, in);
   RecordingSink sink;
-  const Converter converter(ParseCommandLine(args).options, FastestEngine());
-  const bool converted = converter.Convert(reader, kPath, sink) == ConvResult::kConverted;
+  const bool converted =
+      Converter(ParseCommandLine(args).options, FastestEngine()).Convert(reader, kPath, sink) ==
+      ConvResult::kConverted;
   Require(sink.text.size() - (converted ? 0 : sink.last) <= 2 * file.size() + 16,
           "converted text at most twice the file");
-  return {converted, std::move(sink.text)};
-}
-
-std::string WithCrLf(std::string_view text) {
-  std::string out;
-  for (const char c : text) out += c == '\n' ? "\r\n" : std::string(1, c);
-  return out;
+  return converted ? std::optional(sink.text) : std::nullopt;
 }
 
 // A NUL ends its line's text for the converter, which then joins the rest of the file to what
 // went before: converting the output again reads other lines, so nothing is promised there.
 void CheckIdempotent(std::string_view file, std::size_t read_chunk) {
-  const Run first = ToStdout("", file, read_chunk);
-  if (!first.converted || file.substr(0, file.find('\x1A')).find('\0') != std::string::npos) return;
-  const Run second = ToStdout("", first.text, read_chunk);
-  Require(second.converted && second.text == first.text, "own output converts to itself");
+  const auto first = ToStdout("", file, read_chunk);
+  if (!first || file.substr(0, file.find('\x1A')).find('\0') != std::string::npos) return;
+  Require(ToStdout("", *first, read_chunk) == first, "own output converts to itself");
 }
 
 // The whole -w path of the program on the fake disk, with one disk call failing by `selector`:
 // the file holds what standard output shows, or is left as it was with a message that says why.
 void CheckOverwrite(const std::string& letters, std::string_view file, unsigned selector) {
-  const Run plain = ToStdout(letters, file, static_cast<std::size_t>(-1));
+  const auto plain = ToStdout(letters, file, static_cast<std::size_t>(-1));
   FakeDisk disk;
   disk.AddFile(kPath, file);
   disk.AddFile("out", "");
-  if (selector == 1) disk.FailCall(DiskOp::kWrite, 1, 28 /* ENOSPC */);
-  if (selector == 2) disk.FailCall(DiskOp::kRename, 1, 5 /* EIO */);
-  if (selector == 3) disk.FailCall(DiskOp::kRead, 2, 5 /* EIO */);
+  constexpr DiskOp kOps[] = {DiskOp::kWrite, DiskOp::kWrite, DiskOp::kRename, DiskOp::kRead};
+  if (selector != 0) disk.FailCall(kOps[selector], selector == 3 ? 2 : 1, selector == 1 ? 28 : 5);
   int out = -1;
   Require(disk.OpenWrite("out", &out) == 0, "fake disk opens stdout");
   const std::string option = "-w" + letters;
@@ -101,11 +83,12 @@ void CheckOverwrite(const std::string& letters, std::string_view file, unsigned 
   Require(disk.Paths() == std::vector<std::string>{"out", kPath}, "no stray file left");
   const std::string after = disk.Contents(kPath).value_or("<gone>");
   if (status == 0 && messages.empty()) {
-    Require(plain.converted && after == WithCrLf(plain.text), "rewritten as stdout shows");
+    std::string shown;
+    for (const char c : plain.value_or("")) shown += c == '\n' ? "\r\n" : std::string(1, c);
+    Require(plain && after == shown, "rewritten as stdout shows");
     return;
   }
   Require(after == file, "a file that failed is unchanged");
-  // A file that is no Shift_JIS text is refused before any rule runs.
   const NotSjis refused = CheckNotSjis(file);
   if (refused != NotSjis::kNone && selector == 0) {
     Require(status == 2 && messages == "page.htm: not Shift_JIS text (" +
@@ -121,10 +104,7 @@ void CheckOverwrite(const std::string& letters, std::string_view file, unsigned 
                 messages == "page.htm: cannot open to write\r\n",
             "a stopped rewrite says why");
   }
-  if (selector == 0) {
-    Require(status != 1, "a rewrite without faults does not stop");
-    Require(!plain.converted, "fails only where standard output fails");
-  }
+  Require(selector != 0 || (status != 1 && !plain), "fails unfaulted only where stdout fails");
 }
 
 }  // namespace
@@ -135,15 +115,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 2) return 0;
   const unsigned bits = data[0] | (static_cast<unsigned>(data[1]) << 8);
   std::string letters;  // without 'w'
-  for (std::size_t i = 0; i + 1 < kLetters.size(); ++i) {
-    if ((bits >> i & 1U) != 0) letters += kLetters[i];
+  for (std::size_t i = 0; i < 13; ++i) {
+    if ((bits >> i & 1U) != 0) letters += "abcfijkmnorsu"[i];
   }
   const unsigned selector = bits >> 14 & 3U;
   const std::string_view file(reinterpret_cast<const char*>(data) + 2, size - 2);
-  if ((bits >> 13 & 1U) != 0) {
-    CheckOverwrite(letters, file, selector);
-    return 0;
-  }
+  if ((bits >> 13 & 1U) != 0) return CheckOverwrite(letters, file, selector), 0;
   constexpr std::size_t kChunks[] = {static_cast<std::size_t>(-1), 1, 4093, 10000};
   if (!letters.empty()) (void)ToStdout(letters, file, kChunks[selector]);
   CheckIdempotent(file, kChunks[selector]);

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "convert/converter.h"
 #include "convert/width_tables.h"
@@ -201,33 +202,38 @@ void Scanner::ParagraphStart() {
   if (At(q) != '\0' && prev_line_closed_ == 0) out_ += '\n';
 }
 
+// Tried in order, the first that matches wins: a removal whose '>' is missing skips the rest.
+struct Removal {
+  bool OptionSet::*flag;
+  std::string_view upper, lower;
+  bool through_gt, names_link = false;
+};
+constexpr Removal kRemovals[] = {{&OptionSet::strip_links, "<A", "<a", true, true},
+                                 {&OptionSet::strip_links, "</A>", "</a>", false},
+                                 {&OptionSet::strip_img, "<IMG", "<img", true},
+                                 {&OptionSet::strip_font, "<FONT", "<font", true},
+                                 {&OptionSet::strip_bgsound, "<BGSOUND", "<bgsound", true},
+                                 {&OptionSet::strip_font, "</FONT>", "</font>", false}};
+// Tags whose references are cut, and their kind.
+constexpr std::pair<std::string_view, int> kLinkTags[] = {
+    {"<A", 1},       {"<a", 1},       {"<FRAMESET", 1}, {"<frameset", 1},
+    {"<BGSOUND", 1}, {"<bgsound", 1}, {"<IMG", 2},      {"<img", 2}};
+
 bool Scanner::TagRules(std::size_t p) {
-  // An else-chain: a removal whose '>' is missing skips the removals after it.
   const char after = At(p + 2);
   const bool names_link = after == ' ' || after == '\t' || after == '>' || after == '\n' || !after;
-  bool deleted = false;
-  if (opt_.strip_links && Either(p, "<A", "<a") && names_link) {
-    deleted = DeleteThroughGt(p);
-  } else if (opt_.strip_links && Either(p, "</a>", "</A>")) {
-    Delete(p, 4);
-    deleted = true;
-  } else if ((opt_.strip_img && Either(p, "<IMG", "<img")) ||
-             (opt_.strip_font && Either(p, "<FONT", "<font")) ||
-             (opt_.strip_bgsound && Either(p, "<BGSOUND", "<bgsound"))) {
-    deleted = DeleteThroughGt(p);
-  } else if (opt_.strip_font && Either(p, "</FONT>", "</font>")) {
-    Delete(p, 7);
-    deleted = true;
+  for (const Removal& r : kRemovals) {
+    if (opt_.*r.flag && Either(p, r.upper, r.lower) && (names_link || !r.names_link)) {
+      if (r.through_gt && !DeleteThroughGt(p)) break;
+      if (!r.through_gt) Delete(p, r.upper.size());
+      in_tag_ = 0;
+      return true;
+    }
   }
-  if (deleted) {
-    in_tag_ = 0;
-  } else if (opt_.flatten_links && (Either(p, "<A", "<a") || Either(p, "<FRAMESET", "<frameset") ||
-                                    Either(p, "<BGSOUND", "<bgsound"))) {
-    link_kind_ = 1;
-  } else if (opt_.flatten_links && Either(p, "<IMG", "<img")) {
-    link_kind_ = 2;
+  for (const auto& [tag, kind] : kLinkTags) {
+    if (opt_.flatten_links && Starts(p, tag)) return link_kind_ = kind, false;
   }
-  return deleted;
+  return false;
 }
 
 // Quotes and double-byte characters mean nothing to this search.
