@@ -64,16 +64,14 @@ std::string TempDir::Write(std::string_view name, std::string_view bytes) const 
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream all;
-  all << in.rdbuf();
+  all << std::ifstream(path, std::ios::binary).rdbuf();
   return all.str();
 }
 
 std::string Repeat(std::string_view unit, std::size_t times) {
   std::string s;
-  s.reserve(unit.size() * times);
-  for (std::size_t i = 0; i < times; ++i) s.append(unit);
+  while (times-- > 0) s += unit;
   return s;
 }
 

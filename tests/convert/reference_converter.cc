@@ -11,6 +11,7 @@
 #include "support/fake_disk.h"
 #include "support/text_reader.h"
 #include "support/text_writer.h"
+#include "test_support.h"
 
 namespace lowtags::reference {
 namespace {
@@ -128,7 +129,6 @@ class Scanner {
   bool Scan();
   void ParagraphStart();
   bool TagRules(std::size_t p);
-  bool DeleteThroughGt(std::size_t p);
   bool AttributeRules(std::size_t p);
   void Widen(std::size_t p);
   void NarrowAlnum(std::size_t p);
@@ -224,25 +224,16 @@ bool Scanner::TagRules(std::size_t p) {
   const bool names_link = after == ' ' || after == '\t' || after == '>' || after == '\n' || !after;
   for (const Removal& r : kRemovals) {
     if (opt_.*r.flag && Either(p, r.upper, r.lower) && (names_link || !r.names_link)) {
-      if (r.through_gt && !DeleteThroughGt(p)) break;
-      if (!r.through_gt) Delete(p, r.upper.size());
+      // Quotes and double-byte characters mean nothing to the search for '>'.
+      const std::size_t end = r.through_gt ? FindBytes(p + 1, ">") + 1 : p + r.upper.size();
+      if (end == 0) break;  // no '>': npos + 1
+      Delete(p, end - p);
       in_tag_ = 0;
       return true;
     }
   }
   for (const auto& [tag, kind] : kLinkTags) {
     if (opt_.flatten_links && Starts(p, tag)) return link_kind_ = kind, false;
-  }
-  return false;
-}
-
-// Quotes and double-byte characters mean nothing to this search.
-bool Scanner::DeleteThroughGt(std::size_t p) {
-  for (std::size_t q = p + 1; At(q) != '\0'; ++q) {
-    if (At(q) == '>') {
-      Delete(p, q - p + 1);
-      return true;
-    }
   }
   return false;
 }
@@ -275,8 +266,7 @@ void Scanner::Widen(std::size_t p) {
   if (opt_.kana_to_wide && c >= 0xA1 && c <= 0xDF) {
     for (std::size_t i = 0; i * 2 < narrow_voiced.size(); ++i) {
       if (Starts(p, narrow_voiced.substr(i * 2, 2))) {
-        At(p) = wide_voiced[i * 2];
-        At(p + 1) = wide_voiced[i * 2 + 1];
+        std::memcpy(&At(p), &wide_voiced.at(i * 2), 2);
         return;
       }
     }
@@ -285,8 +275,7 @@ void Scanner::Widen(std::size_t p) {
     const std::size_t count = Len(p + 1) + 1;
     if (p + 2 + count > line_.size()) throw std::logic_error("line buffer overflow");
     for (std::size_t k = count; k-- > 0;) At(p + 2 + k) = At(p + 1 + k);
-    At(p) = wide_kana.at(i * 2);
-    At(p + 1) = wide_kana.at(i * 2 + 1);
+    std::memcpy(&At(p), &wide_kana.at(i * 2 + 1) - 1, 2);
   } else if ((opt_.digits_to_narrow || opt_.letters_to_narrow) && IsLead(At(p))) {
     NarrowAlnum(p);
   }
@@ -346,12 +335,6 @@ constexpr bool OptionSet::*kFlags[] = {
     &OptionSet::flatten_links};
 static_assert(std::size(kFlags) == kOptionLetters.size());
 
-class StringSink : public ByteSink {
- public:
-  void Write(std::string_view bytes) override { text.append(bytes); }
-  std::string text;
-};
-
 }  // namespace
 
 std::string ReferenceConvert(const OptionSet& options, std::string_view file_bytes, bool* failed) {
@@ -389,7 +372,7 @@ std::string ProductionConvert(const Route& route, const OptionSet& options,
   disk.OpenRead(kPath, &in);
   disk.OpenWrite("out", &out);
   PieceReader input(disk, in);
-  StringSink writes;
+  testing::StringSink writes;
   std::optional<TextWriter> room;
   if (route.room) room.emplace(disk, out);
   ByteSink& sink = route.room ? static_cast<ByteSink&>(*room) : writes;

@@ -1,7 +1,6 @@
-// A slow, literal second implementation of the per-file conversion, for differential testing
-// against the converter: it edits one NUL-terminated line buffer in place the way the rules
-// read, with no cleverness, so that a difference points at the optimised converter or at the
-// rules. And the converter run every way production can run it.
+// A slow, literal second implementation of the per-file conversion for differential testing: it
+// edits one NUL-terminated line buffer in place the way the rules read, so that a difference
+// points at the optimised converter or at the rules. And the converter run every way it can run.
 #pragma once
 
 #include <cstddef>
@@ -14,23 +13,20 @@
 
 namespace lowtags::reference {
 
-// The bytes the converter hands to its sink for a file holding `file_bytes` named "page.htm":
-// converted lines and messages, newlines as LF. *failed is set when a bracket error stopped
-// the file. `options.overwrite` is ignored.
+// What the converter hands its sink for a file named "page.htm" (lines and messages, newlines as
+// LF); *failed is set when a bracket error stopped the file. `options.overwrite` is ignored.
 std::string ReferenceConvert(const OptionSet& options, std::string_view file_bytes, bool* failed);
 
-// One way to run the converter: an engine, and a sink that takes plain writes or one that
-// offers Room/Filled (the CR LF writer of standard output and -w).
+// An engine, and a sink that takes plain writes or one that offers Room/Filled (the CR LF writer).
 struct Route {
   Engine engine;
   bool room = false;
 };
-// Every available engine, each with both sinks.
 std::vector<Route> AllRoutes();
 std::string NameOf(const Route& route);
 
-// The bytes the route's sink writes for the same file, read from an in-memory file that hands
-// out at most `read_chunk` bytes per read (small chunks make the reader refill mid-line).
+// What the route writes for the file, read from a fake disk that hands out at most `read_chunk`
+// bytes per read (small chunks make the reader refill mid-line).
 std::string ProductionConvert(const Route& route, const OptionSet& options,
                               std::string_view file_bytes, bool* failed,
                               std::size_t read_chunk = 1 << 20);
@@ -42,7 +38,7 @@ inline constexpr std::string_view kOptionLetters = "abcfijkmnorsu";
 OptionSet OptionsFromLetters(std::string_view letters);
 std::string LettersOf(const OptionSet& options);
 
-// Bytes as a C string literal body with octal escapes, safe to paste into a test.
+// Bytes as a C string literal body with octal escapes.
 std::string Escape(std::string_view bytes);
 
 }  // namespace lowtags::reference
