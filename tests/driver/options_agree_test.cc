@@ -7,6 +7,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <regex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -23,8 +24,6 @@ namespace {
 
 constexpr std::size_t kFlagCount = sizeof(OptionSet);
 using FlagArray = std::array<bool, kFlagCount>;
-
-bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 struct Accepted {
   std::string letters;
@@ -69,44 +68,23 @@ const std::string& accepted() { return Probed().letters; }
 
 using Names = std::set<std::string>;
 
-// The accepted letters as "-a", "-b", ..., and the long options.
-Names AcceptedNames() {
+// The names after each `mark` up to `end`, "\\-" read as "-", a bare letter given its "-"; only
+// "-x" and "--word" count (not "--" or "-usage").
+Names Listed(std::string_view text, std::string_view mark, char end) {
   Names names;
-  for (const char letter : accepted()) names.insert(std::string("-") + letter);
-  for (const LongOption& option : LongOptions()) names.emplace(option.name);
+  for (std::size_t at = text.find(mark); at != text.npos; at = text.find(mark, at + 1)) {
+    const std::size_t from = at + mark.size();
+    std::string name(text.substr(from, text.find(end, from) - from));
+    std::erase(name, '\\');
+    if (!name.starts_with('-')) name.insert(0, "-");
+    if (std::regex_match(name, std::regex("-[a-zA-Z]|--[a-z0-9]+"))) names.insert(name);
+  }
   return names;
 }
 
-// Options only: a letter or a long option, not "--" or the "-usage" request.
-void AddOption(Names* names, std::string name) {
-  const bool letter = name.size() == 2 && name[0] == '-' && IsAsciiLetter(name[1]);
-  if (letter || (name.size() > 2 && name.starts_with("--"))) names->insert(name);
-}
-
-std::vector<std::string_view> Lines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  for (std::size_t nl = text.find('\n'); !text.empty(); nl = text.find('\n')) {
-    lines.push_back(text.substr(0, nl));
-    text.remove_prefix(nl == text.npos ? text.size() : nl + 1);
-  }
-  return lines;
-}
-
-// The lines after the line `heading` up to the next line that starts with `next`.
-std::vector<std::string_view> Section(std::string_view text, std::string_view heading,
-                                      std::string_view next) {
-  const std::size_t at = text.find("\n" + std::string(heading) + "\n");
-  if (at == text.npos) return {};
-  text.remove_prefix(at + heading.size() + 2);
-  return Lines(text.substr(0, text.find("\n" + std::string(next))));
-}
-
-// The letters between the first `open` and the `close` after it, blanks left out: "abc" for
-// "Usage: lowtags [-abc] <htmlfiles>" with "[-" and "]".
+// The letters between the first `open` and the `close` after it, blanks left out, sorted.
 std::string SortedLettersBetween(std::string_view text, std::string_view open, char close) {
-  const std::size_t start = text.find(open);
-  if (start == std::string_view::npos) return "(no " + std::string(open) + ")";
-  const std::size_t from = start + open.size();
+  const std::size_t from = text.find(open) + open.size();
   std::string letters(text.substr(from, text.find(close, from) - from));
   std::erase(letters, ' ');
   std::sort(letters.begin(), letters.end());
@@ -140,42 +118,24 @@ TEST(OptionsAgreeTest, EveryLongOptionIsAcceptedAlone) {
   }
 }
 
-// The usage text's synopsis, help lines "  -x  ...", man page entries ".TP" then ".B \-x", README
-// rows "| `x` | ...".
+// Help lines "  -x  ...", man page entries ".TP" then ".B \\-x", README rows "| `x` | ...", and
+// the synopses.
 TEST(OptionsAgreeTest, HelpManPageAndReadmeListEveryOption) {
   std::string help;
   ASSERT_EQ(HelpText(Charset::kUtf8, &help), 0);
   const std::string page = testing::ReadFile(LOWTAGS_SOURCE_DIR "/docs/lowtags.1");
   const std::string readme = testing::ReadFile(LOWTAGS_SOURCE_DIR "/README.md");
-  Names in_help;
-  for (const std::string_view line : Lines(help)) {
-    if (line.starts_with("  -"))
-      AddOption(&in_help, std::string(line.substr(2, line.find(' ', 2) - 2)));
-  }
-  Names in_page;
-  const std::vector<std::string_view> options = Section(page, ".SH OPTIONS", ".SH ");
-  for (std::size_t i = 0; i + 1 < options.size(); ++i) {
-    std::string tag(options[i + 1]);
-    if (options[i] != ".TP" || !tag.starts_with(".B ")) continue;
-    for (std::size_t at = tag.find("\\-"); at != tag.npos; at = tag.find("\\-")) tag.erase(at, 1);
-    AddOption(&in_page, tag.substr(3));
-  }
-  Names in_readme;
-  for (const std::string_view line : Section(readme, "## Usage", "## ")) {
-    if (!line.starts_with("| `")) continue;
-    const std::string name(line.substr(3, line.find('`', 3) - 3));
-    AddOption(&in_readme, name.starts_with("-") ? name : "-" + name);
-  }
-  EXPECT_EQ(in_help, AcceptedNames()) << "options of the help text";
-  EXPECT_EQ(in_page, AcceptedNames()) << "OPTIONS of docs/lowtags.1";
-  EXPECT_EQ(in_readme, AcceptedNames()) << "option tables of README.md";
+  Names names;
+  for (const char letter : accepted()) names.insert(std::string("-") + letter);
+  for (const LongOption& option : LongOptions()) names.emplace(option.name);
+  EXPECT_EQ(Listed(help, "\n  ", ' '), names) << "options of the help text";
+  EXPECT_EQ(Listed(page, "\n.TP\n.B ", '\n'), names) << "OPTIONS of docs/lowtags.1";
+  EXPECT_EQ(Listed(readme, "\n| `", '`'), names) << "option tables of README.md";
   EXPECT_EQ(SortedLettersBetween(usage[kSynopsisLine], "[-", ']'), accepted()) << "usage text";
   EXPECT_EQ(SortedLettersBetween(help, "[-", ']'), accepted()) << "synopsis of the help text";
-  EXPECT_EQ(SortedLettersBetween(page, ".RB [ \\-", ']'), accepted())
-      << "SYNOPSIS of docs/lowtags.1";
+  EXPECT_EQ(SortedLettersBetween(page, ".RB [ \\-", ']'), accepted()) << "docs/lowtags.1";
   EXPECT_EQ(SortedLettersBetween(readme, "Usage: lowtags [-", ']'), accepted()) << "README.md";
-  std::string synopsis;
-  for (const std::string_view line : Section(page, ".SH SYNOPSIS", ".SH ")) synopsis += line;
+  const std::string synopsis = page.substr(0, page.find(".SH DESCRIPTION"));
   for (const LongOption& option : LongOptions()) {
     const std::string escaped = "\\-\\-" + std::string(option.name).substr(2);
     EXPECT_NE(synopsis.find(escaped), std::string::npos) << option.name << " in the SYNOPSIS";
