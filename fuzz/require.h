@@ -8,10 +8,9 @@
 namespace lowtags {
 
 inline void Require(bool ok, const char* property) {
-  if (!ok) {
-    std::fprintf(stderr, "%s: property violated: %s\n", program_invocation_short_name, property);
-    std::abort();
-  }
+  if (ok) return;
+  std::fprintf(stderr, "%s: property violated: %s\n", program_invocation_short_name, property);
+  std::abort();
 }
 
 }  // namespace lowtags
