@@ -118,7 +118,7 @@ struct FakeOutput {
 };
 
 // The background writer lends out fewer blocks than the longer cases fill, so that the filling
-// waits for it.
+// waits for it. A failed write is kept and no later block is written.
 TEST(TextWriterTest, NewlinesBecomeCrLfInWhateverBlocksTheyFall) {
   std::string lines;
   while (lines.size() < 9 * TextWriter::kBlock) lines += "<b>line</b>\n";
@@ -133,22 +133,14 @@ TEST(TextWriterTest, NewlinesBecomeCrLfInWhateverBlocksTheyFall) {
     for (const auto& writes : cases) {
       FakeOutput o(background);
       std::string all;
-      for (const std::string& w : writes) {
-        o.out->Write(w);
-        all += w;
-      }
+      for (const std::string& w : writes) o.out->Write(w);
+      for (const std::string& w : writes) all += w;
       EXPECT_EQ(o.out->Flush(), 0);
       EXPECT_TRUE(*o.disk.Contents("o") == testing::WithCrLf(all))
           << writes.size() << " writes, background " << background;
     }
-  }
-}
-
-TEST(TextWriterTest, FailureIsKeptAndLaterBlocksAreNotWritten) {
-  for (const bool background : {false, true}) {
     FakeOutput o(background, 2);
     for (int i = 0; i < 12; ++i) o.out->Write(std::string(TextWriter::kBlock / 2, 'a'));
-    o.out->Write("more\n");
     EXPECT_EQ(o.out->Flush(), ENOSPC);
     EXPECT_EQ(o.out->error(), ENOSPC);
     EXPECT_EQ(o.disk.Count(DiskOp::kWrite), 2) << "background " << background;
