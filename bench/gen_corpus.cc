@@ -291,16 +291,11 @@ std::string image(Rng& rng) {
 
 std::string anchor(Rng& rng) {
   switch (rng.below(8)) {
-    case 0:
-      return "<A HREF=" + std::string(rng.pick(kPages)) + ">";
-    case 1:
-      return "<A HREF=\"" + href(rng) + "\" TARGET=\"_blank\">";
-    case 2:
-      return "<A HREF=\"mailto:taro@example.ne.jp\">";
-    case 3:
-      return "<A HREF=\"#top\">";
-    default:
-      return "<A HREF=\"" + href(rng) + "\">";
+    case 0: return "<A HREF=" + std::string(rng.pick(kPages)) + ">";
+    case 1: return "<A HREF=\"" + href(rng) + "\" TARGET=\"_blank\">";
+    case 2: return "<A HREF=\"mailto:taro@example.ne.jp\">";
+    case 3: return "<A HREF=\"#top\">";
+    default: return "<A HREF=\"" + href(rng) + "\">";
   }
 }
 
@@ -315,12 +310,9 @@ std::string img(Rng& rng) {
 
 std::string font(Rng& rng) {
   switch (rng.below(4)) {
-    case 0:
-      return "<FONT SIZE=" + std::to_string(rng.between(1, 7)) + ">";
-    case 1:
-      return "<FONT COLOR=" + std::string(rng.pick(kColors)) + ">";
-    case 2:
-      return "<FONT COLOR=\"" + std::string(rng.pick(kColors)) + "\" SIZE=+1>";
+    case 0: return "<FONT SIZE=" + std::to_string(rng.between(1, 7)) + ">";
+    case 1: return "<FONT COLOR=" + std::string(rng.pick(kColors)) + ">";
+    case 2: return "<FONT COLOR=\"" + std::string(rng.pick(kColors)) + "\" SIZE=+1>";
     default: {
       std::string s = "<FONT SIZE=" + std::to_string(rng.between(1, 5));
       s += " COLOR=";
@@ -375,16 +367,14 @@ std::string wide_parts(Rng& rng, const std::array<std::array<std::uint64_t, 2>, 
 // "１９９９年１２月３１日", "０３－１２３４－５６７８", "３．５".
 std::string wide_number(Rng& rng) {
   switch (rng.below(4)) {
-    case 0:
-      return wide_digits(rng.between(100, 99999) * 10, true) + "\x89\x7E";  // 円
+    case 0: return wide_digits(rng.between(100, 99999) * 10, true) + "\x89\x7E";  // 円
     case 1:
       return wide_parts(rng, {{{1996, 2000}, {1, 12}, {1, 31}}},
                         {"\x94\x4E", "\x8C\x8E", "\x93\xFA"});  // 年月日
     case 2:
       return wide_parts(rng, {{{3, 99}, {1000, 9999}, {1000, 9999}}},
-                        {"\x81\x7C", "\x81\x7C", ""});  // －
-    default:
-      return wide_parts(rng, {{{1, 9}, {0, 9}, {0, 0}}}, {"\x81\x44", "", ""});  // ．
+                        {"\x81\x7C", "\x81\x7C", ""});                                  // －
+    default: return wide_parts(rng, {{{1, 9}, {0, 9}, {0, 0}}}, {"\x81\x44", "", ""});  // ．
   }
 }
 
@@ -618,12 +608,8 @@ void split_tag(Rng& rng, Line& line, Case style) {
 
 void odds_and_ends(Rng& rng, Line& line, Case style) {
   switch (rng.below(5)) {
-    case 0:
-      tag_line(line, style, "<HR>");
-      break;
-    case 1:
-      tag_line(line, style, "<HR SIZE=1 WIDTH=\"80%\" NOSHADE>");
-      break;
+    case 0: tag_line(line, style, "<HR>"); break;
+    case 1: tag_line(line, style, "<HR SIZE=1 WIDTH=\"80%\" NOSHADE>"); break;
     case 2:
       line.add(styled("<MARQUEE BGCOLOR=\"#FFFF00\">", style));
       line.add(sentence(rng));
@@ -702,32 +688,22 @@ void dense_item(Rng& rng, Line& line, Case style) {
       line.add(phrase(rng));
       line.add(styled("</A>", style));
       break;
-    case 2:
-      line.whole("<!-- " + std::string(rng.pick(kAscii)) + " -->");
-      break;
-    case 3:
-      line.add(styled(img(rng), style));
-      break;
+    case 2: line.whole("<!-- " + std::string(rng.pick(kAscii)) + " -->"); break;
+    case 3: line.add(styled(img(rng), style)); break;
     case 4:
       line.add(styled(font(rng), style));
       line.add(phrase(rng));
       line.add(styled("</FONT>", style));
       break;
-    case 5:
-      line.add(styled(rng.percent(50) ? "<TR><TD>" : "</TD><TD NOWRAP>", style));
-      break;
-    case 6:
-      line.add(styled(rng.percent(50) ? "<BR>" : "<B>", style));
-      break;
+    case 5: line.add(styled(rng.percent(50) ? "<TR><TD>" : "</TD><TD NOWRAP>", style)); break;
+    case 6: line.add(styled(rng.percent(50) ? "<BR>" : "<B>", style)); break;
     case 7:
       line.add(styled("<TD BGCOLOR=\"" + std::string(rng.pick(kColors)) + "\">", style));
       break;
     case 8:
       line.add(styled("</B><BGSOUND SRC=\"" + std::string(rng.pick(kSounds)) + "\">", style));
       break;
-    default:
-      line.add(phrase(rng));
-      break;
+    default: line.add(phrase(rng)); break;
   }
 }
 
@@ -818,7 +794,8 @@ constexpr std::string_view kUsage =
     "usage: gen_corpus [--mix-mb N] [--long-mb N] [--dense-mb N] [--path-mb N] DIR\n"
     "       gen_corpus --version\n"
     "Writes mix.htm, long.htm, dense.htm, path-a.htm, path-enda.htm, path-font.htm,\n"
-    "path-comment.htm and path-kana.htm into DIR. Sizes are in MB of 1,000,000 bytes (fractions allowed;\n"
+    "path-comment.htm and path-kana.htm into DIR. Sizes are in MB of 1,000,000 bytes (fractions "
+    "allowed;\n"
     "defaults 100, 20, 20 and 10 per pathological file).\n";
 
 double parse_mb(std::string_view flag, const char* text) {

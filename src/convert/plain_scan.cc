@@ -314,16 +314,12 @@ class PlainWalk {
     while (cur_ < kBlock) {
       std::size_t k = 0;
       switch (*where) {
-        case Place::kText:
-          k = NextBit(stops.text, cur_);
-          break;
+        case Place::kText: k = NextBit(stops.text, cur_); break;
         case Place::kTag:
           k = NextBit(stops.tag, cur_);
           *fold |= stops.letters & Span(cur_, k);
           break;
-        case Place::kQuoted:
-          k = NextBit(stops.quoted, cur_);
-          break;
+        case Place::kQuoted: k = NextBit(stops.quoted, cur_); break;
         case Place::kComment:
           if (strip_) {
             const BlockEnd how = DeleteComment<Isa>(*fold, where);
@@ -332,8 +328,7 @@ class PlainWalk {
           }
           k = NextBit(stops.comment, cur_);
           break;
-        case Place::kUnquoted:
-          return BlockEnd::kStop;
+        case Place::kUnquoted: return BlockEnd::kStop;
       }
       cur_ = k;
       if (k == kBlock) break;

@@ -76,8 +76,7 @@ Removal TryRemovals(LineEdit& edit, ConvState& state, const OptionSet& o) {
         return DeleteThroughClose(edit, state);
       }
       break;
-    default:
-      break;
+    default: break;
   }
   return Removal::kKept;
 }

@@ -182,22 +182,14 @@ int Run(const CommandLine& line, Disk& disk, ByteSink& out, int err_fd, Charset 
     case CommandLine::Kind::kUsage:
       for (const std::string_view text : usage) PrintLine(out, text);
       return 0;
-    case CommandLine::Kind::kSynopsis:
-      PrintLine(out, usage[kSynopsisLine]);
-      return 1;
-    case CommandLine::Kind::kUnknownOption:
-      UnknownOption(out, line.bad_option);
-      return 1;
+    case CommandLine::Kind::kSynopsis: PrintLine(out, usage[kSynopsisLine]); return 1;
+    case CommandLine::Kind::kUnknownOption: UnknownOption(out, line.bad_option); return 1;
     case CommandLine::Kind::kUnknownLongOption:
       UnknownLongOption(out, line.bad_long_option);
       return 1;
-    case CommandLine::Kind::kHelp:
-      return PrintHelp(charset, out);
-    case CommandLine::Kind::kVersion:
-      PrintLine(out, kVersionLine);
-      return 0;
-    case CommandLine::Kind::kFiles:
-      break;
+    case CommandLine::Kind::kHelp: return PrintHelp(charset, out);
+    case CommandLine::Kind::kVersion: PrintLine(out, kVersionLine); return 0;
+    case CommandLine::Kind::kFiles: break;
   }
   if (line.form.utf8 && !line.files.empty()) {
     try {

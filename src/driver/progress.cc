@@ -14,8 +14,8 @@ void Progress::FileDone(off_t bytes, Clock::time_point now) {
   if (!shown_ || now < next_) return;
   next_ = now + kStep;
   char line[96];
-  const int n = std::snprintf(line, sizeof line, "\r%zu of %zu files, %.1f MB", done_, total_,
-                              bytes_ / 1e6);
+  const int n =
+      std::snprintf(line, sizeof line, "\r%zu of %zu files, %.1f MB", done_, total_, bytes_ / 1e6);
   if (n <= 0) return;
   // A failed write to the terminal loses nothing that matters.
   (void)disk_.Write(fd_, line, static_cast<std::size_t>(n));

@@ -1,9 +1,10 @@
 // One line on standard error, where it is a terminal, while a long -w run goes on.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstddef>
-#include <sys/types.h>
 
 #include "support/disk.h"
 

@@ -4,6 +4,8 @@ namespace lowtags {
 
 // Lines 3, 5 and 29 are a single blank each, so that they print as a blank and a newline.
 // "～" is stored as 0x81 0x60, the code page 932 form.
+// One line of the text a row, beside its reading.
+// clang-format off
 const std::array<std::string_view, kUsageLines> usage = {
     "HTML\x83\x5C\x81[\x83X(SJIS)\x82\xCC\x83^\x83O\x82\xCC\x92\x86\x82\xCC\x91\xE5\x95\xB6\x8E\x9A\x82\xF0\x8F\xAC\x95\xB6\x8E\x9A\x81i\x82\xDC\x82\xBD\x82\xCD\x8F\xAC\x95\xB6\x8E\x9A\x82\xF0\x91\xE5\x95\xB6\x8E\x9A\x81j\x82\xC9\x82\xB5\x82\xDC\x82\xB7\x81" "B",  // HTMLソース(SJIS)のタグの中の大文字を小文字（または小文字を大文字）にします。
     "\x82\xBD\x82\xBE\x82\xB5\x81" "A\"\x81" "c\"\x82\xCC\x92\x86\x82\xE2\x83R\x83\x81\x83\x93\x83g\x82\xCC\x92\x86(<!-- \x81" "c -->)\x82\xCD\x95\xCF\x8A\xB7\x82\xB5\x82\xDC\x82\xB9\x82\xF1\x81" "B",  // ただし、"…"の中やコメントの中(<!-- … -->)は変換しません。
@@ -36,5 +38,6 @@ const std::array<std::string_view, kUsageLines> usage = {
     " ",  //  
     "Version: 1.92",  // Version: 1.92
 };
+// clang-format on
 
 }  // namespace lowtags

@@ -40,16 +40,11 @@ const unsigned char* SkipPlain(const unsigned char* p, const unsigned char* end)
 
 std::string_view NotSjisWord(NotSjis rule) {
   switch (rule) {
-    case NotSjis::kNul:
-      return "NUL bytes";
-    case NotSjis::kAfterEof:
-      return "data after 0x1A";
-    case NotSjis::kUtf8:
-      return "UTF-8";
-    case NotSjis::kEucJp:
-      return "EUC-JP";
-    case NotSjis::kNone:
-      break;
+    case NotSjis::kNul: return "NUL bytes";
+    case NotSjis::kAfterEof: return "data after 0x1A";
+    case NotSjis::kUtf8: return "UTF-8";
+    case NotSjis::kEucJp: return "EUC-JP";
+    case NotSjis::kNone: break;
   }
   return {};
 }

@@ -33,7 +33,8 @@ void InfoOf(const struct stat& st, FileInfo* info) {
 
 // Six characters that differ from run to run and from call to call.
 std::string Ending(pid_t pid, unsigned serial) {
-  static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  static constexpr char kDigits[] =
+      "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
   timespec now{};
   (void)::clock_gettime(CLOCK_MONOTONIC, &now);
   unsigned long long mix = static_cast<unsigned long long>(pid) * 0x9E3779B97F4A7C15ULL ^
@@ -50,9 +51,9 @@ std::string Ending(pid_t pid, unsigned serial) {
 }  // namespace
 
 bool SameVersion(const FileInfo& a, const FileInfo& b) {
-  return a.dev == b.dev && a.ino == b.ino && a.size == b.size &&
-         a.mtime.tv_sec == b.mtime.tv_sec && a.mtime.tv_nsec == b.mtime.tv_nsec &&
-         a.ctime.tv_sec == b.ctime.tv_sec && a.ctime.tv_nsec == b.ctime.tv_nsec;
+  return a.dev == b.dev && a.ino == b.ino && a.size == b.size && a.mtime.tv_sec == b.mtime.tv_sec &&
+         a.mtime.tv_nsec == b.mtime.tv_nsec && a.ctime.tv_sec == b.ctime.tv_sec &&
+         a.ctime.tv_nsec == b.ctime.tv_nsec;
 }
 
 PosixDisk::PosixDisk(TempFiles* temps) : temps_(temps), pid_(::getpid()) {}
@@ -121,8 +122,8 @@ int PosixDisk::CreateTempAt(int folder, const std::string& near, int* fd, std::s
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string temp = TempName(near, Ending(pid_, ++serial_), max);
     if (temps_ != nullptr && !temps_->Add(folder, temp)) return EMFILE;
-    const int f = ::openat(folder, temp.c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int f =
+        ::openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (f >= 0) {
       *fd = f;
       *name = std::move(temp);

@@ -56,7 +56,8 @@ void TempFiles::Remove(int folder, const std::string& name) {
 
 void TempFiles::RemoveAllFiles() const {
   for (const Slot& slot : slots_) {
-    if (slot.used.load(std::memory_order_acquire)) (void)::unlinkat(slot.folder, slot.name.data(), 0);
+    if (slot.used.load(std::memory_order_acquire))
+      (void)::unlinkat(slot.folder, slot.name.data(), 0);
   }
 }
 

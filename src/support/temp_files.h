@@ -2,9 +2,9 @@
 // signal handler may walk.
 #pragma once
 
-#include <climits>
 #include <array>
 #include <atomic>
+#include <climits>
 #include <cstddef>
 #include <string>
 

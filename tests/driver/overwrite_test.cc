@@ -211,7 +211,8 @@ TEST(OverwriteSignalTest, SignalRemovesTemporaryFiles) {
       }
       int wait_status = 0;
       for (int i = 0; i < 20000 && !HasTempFile(dir.path()); ++i) {
-        if (::waitpid(pid, &wait_status, WNOHANG) == pid) GTEST_SKIP() << "ended before a temporary file";
+        if (::waitpid(pid, &wait_status, WNOHANG) == pid)
+          GTEST_SKIP() << "ended before a temporary file";
         ::usleep(200);
       }
       ::kill(pid, sig);
