@@ -127,12 +127,10 @@ class Scanner {
   }
 
   bool Scan();
-  void ParagraphStart();
   bool TagRules(std::size_t p);
   bool AttributeRules(std::size_t p);
   void Widen(std::size_t p);
   void NarrowAlnum(std::size_t p);
-  void EndOfLine(std::size_t p);
   bool Fail(std::string_view tail);
 
   const OptionSet& opt_;
@@ -161,7 +159,12 @@ bool Scanner::Scan() {
     } else {
       if (Either(p, "<PRE>", "<pre>")) in_pre_ = 1;
       if (Either(p, "</PRE>", "</pre>")) in_pre_ = 0;
-      if (opt_.join_lines && p == 0 && Either(0, "<p>", "<P>")) ParagraphStart();
+      if (opt_.join_lines && p == 0 && Either(0, "<p>", "<P>")) {
+        // A paragraph starts a line unless only blanks follow it to the end of the text.
+        std::size_t q = 3;
+        while (At(q) == ' ' || At(q) == '\t' || Starts(q, "\x81\x40")) q += At(q) == '\x81' ? 2 : 1;
+        if (At(q) != '\0' && prev_line_closed_ == 0) out_ += '\n';
+      }
       if (At(p) == '<') {
         quote_state_ = -1;
         if (in_tag_ && !opt_.ignore_brackets) return Fail("'<' does not close.\n");
@@ -191,15 +194,14 @@ bool Scanner::Scan() {
       }
     }
   }
-  EndOfLine(p);
+  if (At(p) != '\n') {
+    prev_line_closed_ = 0;
+  } else if (opt_.join_lines && p != 0 && in_pre_ == 0) {
+    prev_line_closed_ = At(p - 1) == '>';
+    if (!prev_line_closed_) At(p) = '\0';
+  }
   out_.append(line_.data(), Len(0));
   return true;
-}
-
-void Scanner::ParagraphStart() {
-  std::size_t q = 3;
-  while (At(q) == ' ' || At(q) == '\t' || Starts(q, "\x81\x40")) q += At(q) == '\x81' ? 2 : 1;
-  if (At(q) != '\0' && prev_line_closed_ == 0) out_ += '\n';
 }
 
 // Tried in order, the first that matches wins: a removal whose '>' is missing skips the rest.
@@ -299,15 +301,6 @@ void Scanner::NarrowAlnum(std::size_t p) {
         return;
       }
     }
-  }
-}
-
-void Scanner::EndOfLine(std::size_t p) {
-  if (At(p) != '\n') {
-    prev_line_closed_ = 0;
-  } else if (opt_.join_lines && p != 0 && in_pre_ == 0) {
-    prev_line_closed_ = At(p - 1) == '>';
-    if (!prev_line_closed_) At(p) = '\0';
   }
 }
 
