@@ -404,16 +404,14 @@ std::string Escape(std::string_view bytes) {
   std::string s;
   for (const char ch : bytes) {
     const auto c = static_cast<unsigned char>(ch);
-    if (c == '\n') {
+    if (c == '\n')
       s += "\\n";
-    } else if (c == '"' || c == '\\') {
+    else if (c == '"' || c == '\\')
       s += {'\\', ch};
-    } else if (c >= 0x20 && c < 0x7F) {
+    else if (c >= 0x20 && c < 0x7F)
       s += ch;
-    } else {
-      s += {'\\', static_cast<char>('0' + (c >> 6)), static_cast<char>('0' + ((c >> 3) & 7)),
-            static_cast<char>('0' + (c & 7))};
-    }
+    else
+      s += {'\\', char('0' + (c >> 6)), char('0' + ((c >> 3) & 7)), char('0' + (c & 7))};
   }
   return s;
 }
