@@ -19,16 +19,11 @@ std::string Utf8(char32_t c) {  // U+0800..U+FFFF only
           static_cast<char>(0x80 | (c & 0x3F))};
 }
 
-// Read against the half-width row ｡｢｣､･ｦｧ... one by one.
-const std::string kWideKana = Sjis(
-    "。「」、・ヲァィゥェォャュョッーアイウエオカキクケコサシスセソタチツテトナニヌネノ"
-    "ハヒフヘホマミムメモヤユヨラリルレロワン゛゜");
-const std::string kNarrowVoiced = Sjis("ｶﾞｷﾞｸﾞｹﾞｺﾞｻﾞｼﾞｽﾞｾﾞｿﾞﾀﾞﾁﾞﾂﾞﾃﾞﾄﾞﾊﾞﾊﾟﾋﾞﾋﾟﾌﾞﾌﾟﾍﾞﾍﾟﾎﾞﾎﾟｳﾞ");
-const std::string kWideVoiced = Sjis("ガギグゲゴザジズゼゾダヂヅデドバパビピブプベペボポヴ");
+const std::string kPunctuation =
+    std::string(kWidePeriod) + std::string(kWideComma) + std::string(kWideMinus);
 
 TEST(WidthTablesTest, EveryEntryIsItsCharacter) {
-  std::string narrow;
-  std::string wide;
+  std::string narrow, wide, kana;
   for (const auto& [first, last] : {std::pair{'0', '9'}, {'A', 'Z'}, {'a', 'z'}}) {
     for (char c = first; c <= last; ++c) {
       narrow += c;
@@ -37,16 +32,17 @@ TEST(WidthTablesTest, EveryEntryIsItsCharacter) {
   }
   EXPECT_EQ(narrow_alnum, narrow);
   EXPECT_EQ(wide_alnum, wide);
-  std::string kana;
   for (char32_t c = 0xFF61; c <= 0xFF9F; ++c) kana += Sjis(Utf8(c));
   EXPECT_EQ(narrow_kana, kana);
   EXPECT_EQ(static_cast<unsigned char>(narrow_kana.front()), 0xA1);
-  EXPECT_EQ(wide_kana, kWideKana);
-  EXPECT_EQ(narrow_voiced, kNarrowVoiced);
-  EXPECT_EQ(wide_voiced, kWideVoiced);
-  EXPECT_EQ(kWidePeriod, Sjis("．"));
-  EXPECT_EQ(kWideComma, Sjis("，"));
-  EXPECT_EQ(kWideMinus, Sjis("－"));
+  // Read against the half-width row ｡｢｣､･ｦｧ... one by one.
+  EXPECT_EQ(
+      wide_kana,
+      Sjis("。「」、・ヲァィゥェォャュョッーアイウエオカキクケコサシスセソタチツテトナニヌネノ"
+           "ハヒフヘホマミムメモヤユヨラリルレロワン゛゜"));
+  EXPECT_EQ(narrow_voiced, Sjis("ｶﾞｷﾞｸﾞｹﾞｺﾞｻﾞｼﾞｽﾞｾﾞｿﾞﾀﾞﾁﾞﾂﾞﾃﾞﾄﾞﾊﾞﾊﾟﾋﾞﾋﾟﾌﾞﾌﾟﾍﾞﾍﾟﾎﾞﾎﾟｳﾞ"));
+  EXPECT_EQ(wide_voiced, Sjis("ガギグゲゴザジズゼゾダヂヅデドバパビピブプベペボポヴ"));
+  EXPECT_EQ(kPunctuation, Sjis("．，－"));
 }
 
 int SearchPairs(std::string_view table, unsigned char a, unsigned char b) {
@@ -59,8 +55,6 @@ int SearchPairs(std::string_view table, unsigned char a, unsigned char b) {
 }
 
 TEST(WidthTablesTest, LookupsAgreeWithTheTablesForEveryByteAndPair) {
-  const std::string punctuation_table =
-      std::string(kWidePeriod) + std::string(kWideComma) + std::string(kWideMinus);
   for (int a = 0; a < 256; ++a) {
     const auto x = static_cast<unsigned char>(a);
     const std::size_t kana = x >= 0xA1 && x <= 0xDF ? x - 0xA1u : 63;
@@ -69,7 +63,7 @@ TEST(WidthTablesTest, LookupsAgreeWithTheTablesForEveryByteAndPair) {
       const auto y = static_cast<unsigned char>(b);
       ASSERT_EQ(WideAlnumIndex(x, y), SearchPairs(wide_alnum, x, y)) << a << " " << b;
       ASSERT_EQ(VoicedIndex(x, y), SearchPairs(narrow_voiced, x, y)) << a << " " << b;
-      const int punctuation = SearchPairs(punctuation_table, x, y);
+      const int punctuation = SearchPairs(kPunctuation, x, y);
       ASSERT_EQ(WidePunctuation(x, y), punctuation < 0 ? 0 : ".,-"[punctuation]) << a << " " << b;
     }
   }

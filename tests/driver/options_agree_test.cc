@@ -42,26 +42,25 @@ int OnlyFlagSet(const OptionSet& options) {
   return found;
 }
 
-Accepted ProbeEveryLetter() {
-  constexpr std::string_view kLetters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-  Accepted accepted;
-  for (const char letter : kLetters) {
-    const std::string group = {'-', letter};
-    const std::array<const char*, 1> args = {group.c_str()};
-    const CommandLine line = ParseCommandLine(args);
-    if (line.kind == CommandLine::Kind::kUnknownOption) {
-      EXPECT_EQ(line.bad_option, letter);
-      continue;
-    }
-    EXPECT_EQ(line.kind, CommandLine::Kind::kFiles) << group;
-    accepted.letters += letter;
-    accepted.flag.push_back(OnlyFlagSet(line.options));
-  }
-  return accepted;
-}
-
+// Every letter alone as an option group.
 const Accepted& Probed() {
-  static const Accepted probed = ProbeEveryLetter();
+  static const Accepted probed = [] {
+    Accepted accepted;
+    for (const char letter :
+         std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) {
+      const std::string group = {'-', letter};
+      const std::array<const char*, 1> args = {group.c_str()};
+      const CommandLine line = ParseCommandLine(args);
+      if (line.kind == CommandLine::Kind::kUnknownOption) {
+        EXPECT_EQ(line.bad_option, letter);
+        continue;
+      }
+      EXPECT_EQ(line.kind, CommandLine::Kind::kFiles) << group;
+      accepted.letters += letter;
+      accepted.flag.push_back(OnlyFlagSet(line.options));
+    }
+    return accepted;
+  }();
   return probed;
 }
 const std::string& accepted() { return Probed().letters; }

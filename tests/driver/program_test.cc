@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "driver/help.h"
@@ -33,47 +34,31 @@ TEST(ProgramTest, UsageTextInCodePage932WithCrLf) {
   EXPECT_NE(run.out.find("(a\x81\x60z)"), std::string::npos);
 }
 
-struct CommandCase {
-  const char* name;
-  std::vector<std::string> args;
-  int status;
-  std::string out;
-};
-
-void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
-
-class CommandLineTest : public ::testing::TestWithParam<CommandCase> {};
-
-// Runs in a folder holding page.htm, bad.htm (a tag left open at the end) and a folder named
-// dir, with "<I>y</i>\n" on standard input through a pipe.
-TEST_P(CommandLineTest, StatusAndOutput) {
-  const CommandCase& c = GetParam();
+// In a folder holding page.htm and a folder named dir, with "<I>y</i>\n" on standard input.
+TEST(ProgramTest, StatusAndOutputOfCommandLines) {
   TempDir dir;
   dir.Write("page.htm", "<B>x</B>\n");
-  dir.Write("bad.htm", "<B");
   ASSERT_EQ(::mkdir((dir.path() + "/dir").c_str(), 0755), 0);
-  const ProgramRun run = RunProgramOnPipe(c.args, dir.path(), "<I>y</i>\n");
-  EXPECT_EQ(run.status, c.status);
-  EXPECT_EQ(run.out, c.out);
-  EXPECT_EQ(run.err, "");
+  const std::string page = "<b>x</b>\r\n", in = "<i>y</i>\r\n";
+  // clang-format off
+  const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
+      {{"-usage", "page.htm"}, 1, "g: unknown option\r\n"},  // an option group
+      {{"-c"}, 0, ""},
+      {{"-cx", "page.htm"}, 1, "x: unknown option\r\n"},
+      {{"dir", "page.htm"}, 2, "dir: not found\r\n" + page},
+      {{"page.htm", "-c", "-"}, 2, page + "-c: not found\r\n" + in},
+      {{"/dev/stdin"}, 0, in},
+      {{"-c", "--", "-i", "page.htm"}, 2, "-i: not found\r\n<B>x</B>\r\n"},
+      {{"--", "-"}, 0, in},
+      {{"-c", "--version", "page.htm"}, 0, "lowtags 1.92\r\n"}};
+  // clang-format on
+  for (const auto& [args, status, out] : cases) {
+    const ProgramRun run = RunProgramOnPipe(args, dir.path(), "<I>y</i>\n");
+    EXPECT_EQ(run.status, status) << args[0];
+    EXPECT_EQ(run.out, out) << args[0];
+    EXPECT_EQ(run.err, "") << args[0];
+  }
 }
-
-const std::string kPage = "<b>x</b>\r\n";
-const std::string kStdin = "<i>y</i>\r\n";
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Arguments, CommandLineTest, ::testing::Values(
-    CommandCase{"UsageWithFileIsOptionGroup", {"-usage", "page.htm"}, 1, "g: unknown option\r\n"},
-    CommandCase{"OptionsWithoutFiles", {"-c"}, 0, ""},
-    CommandCase{"UnknownLetterStopsBeforeFiles", {"-cx", "page.htm"}, 1, "x: unknown option\r\n"},
-    CommandCase{"FolderIsNotFound", {"dir", "page.htm"}, 2, "dir: not found\r\n" + kPage},
-    CommandCase{"DashAmongFiles", {"page.htm", "-c", "-"}, 2, kPage + "-c: not found\r\n" + kStdin},
-    CommandCase{"DevStdinIsNoDisk", {"/dev/stdin"}, 0, kStdin},
-    CommandCase{"DoubleDashEndsOptions", {"-c", "--", "-i", "page.htm"}, 2, "-i: not found\r\n<B>x</B>\r\n"},
-    CommandCase{"DoubleDashThenDash", {"--", "-"}, 0, kStdin},
-    CommandCase{"VersionAfterLetters", {"-c", "--version", "page.htm"}, 0, "lowtags 1.92\r\n"}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
-// clang-format on
 
 // The help text in UTF-8 for a UTF-8 locale, else in code page 932; CR LF like every line.
 TEST(ProgramTest, HelpTextFollowsTheLocale) {

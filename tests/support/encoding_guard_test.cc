@@ -26,41 +26,31 @@ const std::string kEuc7 = "\xBA\xA3\xC6\xFC\x8F\xB0\xA1"s;      // 今日 and a 
 TEST(EncodingGuardTest, JudgesTheSameWholeAndInBlocks) {
   // clang-format off
   const std::vector<std::pair<std::string, NotSjis>> cases = {
-      {"", NotSjis::kNone},
-      {kAscii + Sjis("今日は晴れでした。") + kAscii, NotSjis::kNone},
-      {kAscii + Sjis("ｱｲｳｴｵｶｷｸｹｺ") + kAscii, NotSjis::kNone},
-      {"\0"s + kAscii, NotSjis::kNul},
+      {"", NotSjis::kNone}, {kAscii + Sjis("今日は晴れでした。") + kAscii, NotSjis::kNone},
+      {kAscii + Sjis("ｱｲｳｴｵｶｷｸｹｺ") + kAscii, NotSjis::kNone}, {"\0"s + kAscii, NotSjis::kNul},
       {Sjis("日本") + kAscii + "\0"s, NotSjis::kNul},
       {"\xEF\xBB\xBF"s + kAscii + "\0"s, NotSjis::kNul},
       {Sjis("日本") + kAscii + "\x1A\r\n", NotSjis::kNone},
-      {Sjis("日本") + "\x1A\nx", NotSjis::kAfterEof},
-      {kAscii + "\x1A", NotSjis::kNone},
-      {kAscii + "\x1A\x1A\n\x1A", NotSjis::kNone},
-      {kAscii + "\x1Amore", NotSjis::kAfterEof},
-      {kAscii + "\x1A\r\n" + kAscii, NotSjis::kAfterEof},
-      {"\x1A"s + "日本", NotSjis::kAfterEof},
+      {Sjis("日本") + "\x1A\nx", NotSjis::kAfterEof}, {kAscii + "\x1A", NotSjis::kNone},
+      {kAscii + "\x1A\x1A\n\x1A", NotSjis::kNone}, {kAscii + "\x1Amore", NotSjis::kAfterEof},
+      {kAscii + "\x1A\r\n" + kAscii, NotSjis::kAfterEof}, {"\x1A"s + "日本", NotSjis::kAfterEof},
       {"\xEF\xBB\xBF" + kAscii, NotSjis::kUtf8},
       {"\xEF\xBB\xBF" + kAscii + "\x82\xA0", NotSjis::kUtf8},  // the mark alone decides
       {"\xEF\xBB" + kAscii, NotSjis::kNone},
       {kAscii + "caf\xC3\xA9 na\xC3\xAFve" + kAscii, NotSjis::kNone},
       {kAscii + "今日は晴れでした。" + kAscii, NotSjis::kUtf8},
-      {kAscii + "\xF0\x9F\x98\x80", NotSjis::kUtf8},
-      {kAscii + "日\xE6\x9C", NotSjis::kNone},
+      {kAscii + "\xF0\x9F\x98\x80", NotSjis::kUtf8}, {kAscii + "日\xE6\x9C", NotSjis::kNone},
       {kAscii + "日\xED\xA0\x80", NotSjis::kNone},  // a surrogate
       {kAscii + "日\xE0\x80\xAF", NotSjis::kNone},  // overlong
-      {kAscii + kEuc8 + kAscii, NotSjis::kEucJp},
-      {kAscii + kEuc7 + kAscii, NotSjis::kNone},
-      {kEuc7 + "\x8E\xB1", NotSjis::kEucJp},
-      {"\xA4\xA2\xA4\xA4\xA4\xA6\xA4\xA8", NotSjis::kNone},
+      {kAscii + kEuc8 + kAscii, NotSjis::kEucJp}, {kAscii + kEuc7 + kAscii, NotSjis::kNone},
+      {kEuc7 + "\x8E\xB1", NotSjis::kEucJp}, {"\xA4\xA2\xA4\xA4\xA4\xA6\xA4\xA8", NotSjis::kNone},
       {kEuc8 + "\xA4", NotSjis::kNone}};
   // clang-format on
   for (const auto& [bytes, expected] : cases) {
     EXPECT_EQ(CheckNotSjis(bytes), expected) << bytes;
-    for (const std::size_t block : {std::size_t{1}, std::size_t{3}, std::size_t{9}}) {
+    for (const std::size_t block : {1u, 3u, 9u}) {
       EncodingGuard guard;
-      for (std::size_t at = 0; at < bytes.size(); at += block) {
-        guard.Feed(std::string_view(bytes).substr(at, block));
-      }
+      for (std::size_t at = 0; at < bytes.size(); at += block) guard.Feed(bytes.substr(at, block));
       EXPECT_EQ(guard.Verdict(), expected) << bytes << ", blocks of " << block;
     }
   }

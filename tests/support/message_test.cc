@@ -12,8 +12,7 @@ namespace {
 
 using namespace std::string_literals;
 
-class CountingSink : public ByteSink {
- public:
+struct CountingSink : ByteSink {
   void Write(std::string_view bytes) override { text.append(bytes), ++writes; }
   std::string text;
   int writes = 0;
@@ -32,34 +31,22 @@ const std::string kPrefix = "a.htm:3: ";
 const std::string kNotClosed = "'<' does not close.\n";
 
 TEST(MessageTest, BytesAndCuts) {
+  // clang-format off
   const std::vector<MessageCase> cases = {
-      {"line that fills the message: no tail",
-       [](ByteSink& o) { TagNotClosed(o, "a.htm", 3, Line(1015)); }, kPrefix + Line(1015)},
-      {"line a byte too long: cut to 768",
-       [](ByteSink& o) { TagNotClosed(o, "a.htm", 3, Line(1016)); },
-       kPrefix + std::string(759, 'L') + kNotClosed},
-      {"short line", [](ByteSink& o) { TagNotClosed(o, "a.htm", 3, Line(20)); },
-       kPrefix + Line(20) + kNotClosed},
-      {"other bracket error", [](ByteSink& o) { NoOpeningBracket(o, "a.htm", 3, Line(9999)); },
-       kPrefix + std::string(759, 'L') + "'>' does not correspond with '<'.\n"},
-      {"past 768 a long line gives nothing",
-       [](ByteSink& o) { TagNotClosed(o, std::string(800, 'p'), 3, Line(300)); },
-       std::string(800, 'p') + ":3: " + kNotClosed},
-      {"a number begun below the limit ends whole",
-       [](ByteSink& o) { TagNotClosed(o, std::string(1020, 'p'), INT_MIN, "x"); },
-       std::string(1020, 'p') + ":-2147483648"},
-      {"line numbers are 32 bits",
-       [](ByteSink& o) { NotConvertibleToUtf8(o, "p", (1LL << 32) + 5); },
-       "p:5: not convertible to UTF-8\n"},
+      {"fills the message", [](ByteSink& o) { TagNotClosed(o, "a.htm", 3, Line(1015)); }, kPrefix + Line(1015)},
+      {"a byte too long: cut to 768", [](ByteSink& o) { TagNotClosed(o, "a.htm", 3, Line(1016)); }, kPrefix + std::string(759, 'L') + kNotClosed},
+      {"short line", [](ByteSink& o) { TagNotClosed(o, "a.htm", 3, Line(20)); }, kPrefix + Line(20) + kNotClosed},
+      {"other bracket error", [](ByteSink& o) { NoOpeningBracket(o, "a.htm", 3, Line(9999)); }, kPrefix + std::string(759, 'L') + "'>' does not correspond with '<'.\n"},
+      {"past 768 no line", [](ByteSink& o) { TagNotClosed(o, std::string(800, 'p'), 3, Line(300)); }, std::string(800, 'p') + ":3: " + kNotClosed},
+      {"a number begun ends whole", [](ByteSink& o) { TagNotClosed(o, std::string(1020, 'p'), INT_MIN, "x"); }, std::string(1020, 'p') + ":-2147483648"},
+      {"32-bit line numbers", [](ByteSink& o) { NotConvertibleToUtf8(o, "p", (1LL << 32) + 5); }, "p:5: not convertible to UTF-8\n"},
       {"names end at a NUL", [](ByteSink& o) { NotFound(o, "ab\0cd"s); }, "ab: not found\n"},
-      {"lines end at a NUL", [](ByteSink& o) { TagNotClosed(o, "a", 1, "<b\0c"s); },
-       "a:1: <b" + kNotClosed},
+      {"lines end at a NUL", [](ByteSink& o) { TagNotClosed(o, "a", 1, "<b\0c"s); }, "a:1: <b" + kNotClosed},
       {"option letter", [](ByteSink& o) { UnknownOption(o, '\xB1'); }, "\xB1: unknown option\n"},
       {"drive", [](ByteSink& o) { NoFreeSpaceOnDrive(o, 'c'); }, "c drive: no free disk space\n"},
-      {"rule", [](ByteSink& o) { NotShiftJis(o, "p", "EUC-JP"); },
-       "p: not Shift_JIS text (EUC-JP)\n"},
-      {"help", [](ByteSink& o) { CannotConvertHelp(o, "Invalid argument"); },
-       "cannot convert the help text: Invalid argument\n"}};
+      {"rule", [](ByteSink& o) { NotShiftJis(o, "p", "EUC-JP"); }, "p: not Shift_JIS text (EUC-JP)\n"},
+      {"help", [](ByteSink& o) { CannotConvertHelp(o, "Invalid argument"); }, "cannot convert the help text: Invalid argument\n"}};
+  // clang-format on
   for (const MessageCase& c : cases) {
     CountingSink sink;
     c.report(sink);

@@ -38,8 +38,7 @@ Reading Read(const std::string& bytes, std::size_t chunk, int failing = 0) {
   return reading;
 }
 
-// The text as the reader gives it: up to the first 0x1A, each run of CRs, with the LF after it,
-// as one LF.
+// Up to the first 0x1A, each run of CRs (with the LF after it) as one LF.
 std::string Folded(std::string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size() && text[i] != '\x1A'; ++i) {
@@ -56,10 +55,7 @@ std::string Folded(std::string_view text) {
 // character or a comment mark ("<!--" goes first, and only once). Reads of 3 bytes end on the CR
 // of each "ab\r": the next read decides what it was.
 TEST(PieceReaderTest, CutsWhereExpected) {
-  const std::string k9996(9996, 'x');
-  const std::string k9997(9997, 'x');
-  const std::string k9998(9998, 'x');
-  const std::string k9999(9999, 'x');
+  const std::string k9996(9996, 'x'), k9997(9997, 'x'), k9998(9998, 'x'), k9999(9999, 'x');
   // clang-format off
   const std::vector<std::pair<std::string, std::vector<std::size_t>>> cases = {
       {"ab\ncd\n\nx", {3, 3, 1, 1}},                 {"", {}},
@@ -133,8 +129,7 @@ TEST(TextWriterTest, NewlinesBecomeCrLfInWhateverBlocksTheyFall) {
     for (const auto& writes : cases) {
       FakeOutput o(background);
       std::string all;
-      for (const std::string& w : writes) o.out->Write(w);
-      for (const std::string& w : writes) all += w;
+      for (const std::string& w : writes) o.out->Write(w), all += w;
       EXPECT_EQ(o.out->Flush(), 0);
       EXPECT_TRUE(*o.disk.Contents("o") == testing::WithCrLf(all))
           << writes.size() << " writes, background " << background;
