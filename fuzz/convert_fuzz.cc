@@ -1,12 +1,8 @@
-// The whole converter over arbitrary bytes with an arbitrary option set (differential_fuzz checks
-// the exact bytes). Input: two bytes of option bits, then the file. Bits 0 to 13 of the
-// little-endian 16-bit value stand for the letters "abcfijkmnorsuw"; bits 14 and 15 pick the read
-// size or, under w, which disk call fails. Checked on every input:
-// - the converted text is never longer than twice the file plus a little (messages not counted);
-// - without options, converting the converter's own output again changes nothing;
-// - under w, a converted file holds exactly what standard output would have shown, and a file
-//   that failed to convert, or to be rewritten, is byte for byte as it was, with no stray file
-//   left beside it and every descriptor closed.
+// The whole converter over any bytes and options (differential_fuzz checks the exact bytes).
+// Input: 16 little-endian option bits, then the file; bits 0-13 stand for "abcfijkmnorsuw", bits
+// 14-15 pick the read size or, under w, the disk call that fails. Checked: the text is at most
+// twice the file plus a little; the output of no options converts to itself; under w a converted
+// file holds what standard output shows, a failed one is as it was, no stray file or descriptor.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -27,7 +23,7 @@ namespace {
 
 const std::string kPath = "page.htm";
 
-// Keeps the size of the last write: the message, when a conversion fails.
+// The last write is the message when a conversion fails.
 struct RecordingSink : ByteSink {
   void Write(std::string_view bytes) override { text.append(bytes), last = bytes.size(); }
   std::string text;
