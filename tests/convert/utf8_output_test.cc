@@ -83,11 +83,10 @@ TEST(Utf8OutputTest, IntoTheRoomOfACrLfWriter) {
   disk.OpenWrite("out", &fd);
   TextWriter writer(disk, fd);
   Utf8Output utf8(writer);
-  const std::string head = kPage.substr(0, kPage.find("<body>"));
-  const std::string body = kPage.substr(head.size());
-  utf8.Write(head);
-  utf8.Write(body.substr(0, 5));
-  const std::string final_text = testing::WithCrLf(body.substr(5));
+  const std::size_t head = kPage.find("<body>");
+  utf8.Write(kPage.substr(0, head));
+  utf8.Write(kPage.substr(head, 5));
+  const std::string final_text = testing::WithCrLf(kPage.substr(head + 5));
   const std::span<char> room = utf8.Room(final_text.size());
   ASSERT_FALSE(room.empty());
   std::copy(final_text.begin(), final_text.end(), room.begin());
