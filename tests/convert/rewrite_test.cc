@@ -120,6 +120,7 @@ TEST(RewriteTest, OnlyAChangedFileIsWrittenAndThenWhole) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {kNew, kNew},
       {"", ""},
+      {"<p>x</p>\r\n<p>y</p>", "<p>x</p>\r\n<p>y</p>"},  // no line end at the end
       {large, large},
       {kNew + "\x1A\r\n", kNew},  // text after the 0x1A would be refused
       {kNew + "<B>", kNew + "<b>"},
