@@ -165,17 +165,21 @@ TEST(OverwriteAttributeTest, UserAttributeAndAccessListAreKept) {
   const std::string acl =
       "\x02\0\0\0\x01\0\x06\0\xff\xff\xff\xff\x02\0\x04\0\xfe\xff\0\0\x04\0\0\0\xff\xff\xff\xff"
       "\x10\0\x04\0\xff\xff\xff\xff\x20\0\0\0\xff\xff\xff\xff"s;
-  const std::vector<std::pair<const char*, std::string>> attributes = {
-      {"user.origin", "mirror"}, {"system.posix_acl_access", acl}};
+  std::vector<std::pair<std::string, std::string>> attributes = {{"user.origin", "mirror"},
+                                                                 {"system.posix_acl_access", acl}};
+  // Names longer together than the first guess of the list's size.
+  for (char c = 'a'; c <= 'e'; ++c) attributes.emplace_back("user." + std::string(240, c), "x");
   for (const auto& [name, value] : attributes) {
-    if (::setxattr(page.c_str(), name, value.data(), value.size(), 0) != 0) GTEST_SKIP() << name;
+    if (::setxattr(page.c_str(), name.c_str(), value.data(), value.size(), 0) != 0) {
+      GTEST_SKIP() << name;
+    }
   }
   ASSERT_EQ(RunProgram({"-w", "page.htm"}, dir.path()).status, 0);
   EXPECT_EQ(ReadFile(page), kConverted);
   for (const auto& [name, value] : attributes) {
     std::string kept(256, '\0');
     kept.resize(static_cast<std::size_t>(
-        std::max<ssize_t>(0, ::getxattr(page.c_str(), name, kept.data(), kept.size()))));
+        std::max<ssize_t>(0, ::getxattr(page.c_str(), name.c_str(), kept.data(), kept.size()))));
     EXPECT_EQ(kept, value) << name;
   }
 }
