@@ -125,8 +125,7 @@ std::string MessageLine(std::string_view cp932, std::size_t prefix) {
     at += n;
   }
   if (prefix + line.size() <= kMsgLimit) return line;
-  constexpr std::size_t kCutTo = kMsgLimit - 256;
-  const std::size_t room = prefix < kCutTo ? kCutTo - prefix : 0;
+  const std::size_t room = prefix < kMsgCutTo ? kMsgCutTo - prefix : 0;
   const auto last = std::upper_bound(ends.begin(), ends.end(), room);
   line.resize(last == ends.begin() ? 0 : *(last - 1));
   return line;
