@@ -1,5 +1,6 @@
 #include "convert/plain_scan.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -122,6 +123,9 @@ struct Stops {
 
 enum class Mode { kPiece, kWholeLines };
 
+// Past this many bytes without a line end, whole lines look ahead for one.
+constexpr std::size_t kLongLine = 1024;
+
 // The line the walk is in, with the state and output distance at its start: in whole-lines mode
 // a line that needs the full rules is given back whole.
 struct LineStart {
@@ -157,7 +161,7 @@ class PlainWalk {
     Place where = PlaceOf(state_);
     CharStarts char_starts;
     for (;;) {
-      if (lines && b_ - line_.at >= PieceReader::kPiece) return GiveBackLine();
+      if (lines && b_ - line_.at >= kLongLine && TooLongForWholeLines()) return GiveBackLine();
       const BlockMasks m = Isa::Classify(in_ + b_);
       const std::uint64_t starts = char_starts.Of(m.lead);
       const std::uint64_t end = e_ - b_ < kBlock ? std::uint64_t{1} << (e_ - b_) : 0;
@@ -211,6 +215,17 @@ class PlainWalk {
 
   bool At(std::size_t at, std::string_view s) const {
     return e_ - at >= s.size() && std::memcmp(in_ + at, s.data(), s.size()) == 0;
+  }
+
+  // Whether the line the walk is in must be given back for its length: it has no line end
+  // within a piece. A long line is looked at once, so that it is not walked to the piece's end
+  // only to be walked again in pieces.
+  bool TooLongForWholeLines() {
+    if (b_ - line_.at >= PieceReader::kPiece) return true;
+    if (long_line_seen_ == line_.at) return false;
+    long_line_seen_ = line_.at;
+    const std::size_t limit = std::min(e_, line_.at + PieceReader::kPiece);
+    return FindAnyOf<'\r', '\n'>(in_ + b_, limit - b_) == limit - b_;
   }
 
   std::size_t GiveBackLine() {
@@ -457,7 +472,8 @@ class PlainWalk {
   std::size_t b_;        // the block's first byte
   std::size_t cur_ = 0;  // the walk's offset in the block
   LineStart line_;
-  std::size_t line_end_from_ = ~std::size_t{0};  // the line start line_end_ belongs to
+  std::size_t long_line_seen_ = ~std::size_t{0};  // the start of the line last looked at
+  std::size_t line_end_from_ = ~std::size_t{0};   // the line start line_end_ belongs to
   std::size_t line_end_ = 0;
 };
 
