@@ -435,9 +435,12 @@ class PlainWalk {
   // they stand.
   template <class Isa>
   bool Event(std::size_t at, Place* where, std::uint64_t fold) {
-    if (join_ && *where == Place::kText && in_[at] == '<' && MattersToJoining(at)) return false;
     const Step step = Transition({in_ + at, e_ - at}, *where, true, state_);
     if (IsBracketError(step.mark)) return false;
+    if (step.mark == Mark::kTagOpen && join_ && MattersToJoining(at)) {
+      state_.in_tag = 0;  // the full rules open it again, as a tag that matters to joining
+      return false;
+    }
     *where = step.place;
     if (step.mark == Mark::kHashToken) {
       cur_ += HashTokenLength({in_ + at, e_ - at}, mode_ == Mode::kWholeLines);
