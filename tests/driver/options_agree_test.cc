@@ -6,12 +6,10 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cstdint>
 #include <regex>
 #include <set>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "convert/options.h"
 #include "driver/command_line.h"
@@ -23,47 +21,48 @@ namespace lowtags {
 namespace {
 
 constexpr std::size_t kFlagCount = sizeof(OptionSet);
-using FlagArray = std::array<bool, kFlagCount>;
 
-struct Accepted {
-  std::string letters;
-  // For each accepted letter, the index of the one flag it set (-1: none, -2: several).
-  std::vector<int> flag;
-};
-
+// The index of the one flag set, -1 when none is, -2 when several are.
 int OnlyFlagSet(const OptionSet& options) {
-  const FlagArray flags = std::bit_cast<FlagArray>(options);
-  int found = -1;
-  for (std::size_t i = 0; i < flags.size(); ++i) {
-    if (!flags[i]) continue;
-    if (found != -1) return -2;
-    found = static_cast<int>(i);
-  }
-  return found;
+  const auto flags = std::bit_cast<std::array<bool, kFlagCount>>(options);
+  const auto set = std::count(flags.begin(), flags.end(), true);
+  if (set != 1) return set == 0 ? -1 : -2;
+  return static_cast<int>(std::find(flags.begin(), flags.end(), true) - flags.begin());
 }
 
-// Every letter alone as an option group.
-const Accepted& Probed() {
-  static const Accepted probed = [] {
-    Accepted accepted;
-    for (const char letter :
-         std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) {
-      const std::string group = {'-', letter};
-      const std::array<const char*, 1> args = {group.c_str()};
-      const CommandLine line = ParseCommandLine(args);
-      if (line.kind == CommandLine::Kind::kUnknownOption) {
-        EXPECT_EQ(line.bad_option, letter);
-        continue;
-      }
-      EXPECT_EQ(line.kind, CommandLine::Kind::kFiles) << group;
-      accepted.letters += letter;
-      accepted.flag.push_back(OnlyFlagSet(line.options));
-    }
-    return accepted;
-  }();
-  return probed;
+// The letters accepted alone as an option group, in order; each must set a flag of its own, and
+// every flag must have its letter.
+std::string AcceptedLetters() {
+  std::string letters;
+  std::set<int> flags;
+  for (char letter = 'A'; letter <= 'z'; ++letter) {
+    const std::string group = {'-', letter};
+    const std::array<const char*, 1> args = {group.c_str()};
+    const CommandLine line = ParseCommandLine(args);
+    if (line.kind == CommandLine::Kind::kUnknownOption && line.bad_option == letter) continue;
+    EXPECT_EQ(line.kind, CommandLine::Kind::kFiles) << group;
+    EXPECT_TRUE(flags.insert(OnlyFlagSet(line.options)).second) << group << " shares a flag";
+    letters += letter;
+  }
+  EXPECT_GE(*flags.begin(), 0) << "a letter that sets no flag, or several";
+  EXPECT_EQ(flags.size(), kFlagCount) << "a flag that no letter sets";
+  return letters;
 }
-const std::string& accepted() { return Probed().letters; }
+
+TEST(OptionsAgreeTest, EveryLongOptionIsAcceptedAlone) {
+  ASSERT_FALSE(LongOptions().empty());
+  for (const LongOption& option : LongOptions()) {
+    const std::string name(option.name);
+    EXPECT_TRUE(name.starts_with("--") && name.size() > 2) << name;
+    const std::array<const char*, 2> args = {name.c_str(), "page.htm"};
+    const CommandLine line = ParseCommandLine(args);
+    EXPECT_EQ(line.kind, option.kind) << name;
+    // A setting sets its one flag, or its one setting of the output's form; a request sets none.
+    const int flag = OnlyFlagSet(line.options);
+    const int settings = (flag == -1 ? 0 : flag == -2 ? 2 : 1) + line.form.utf8 + line.form.lf;
+    EXPECT_EQ(settings, option.kind == CommandLine::Kind::kFiles ? 1 : 0) << name;
+  }
+}
 
 using Names = std::set<std::string>;
 
@@ -90,49 +89,24 @@ std::string SortedLettersBetween(std::string_view text, std::string_view open, c
   return letters;
 }
 
-TEST(OptionsAgreeTest, EveryAcceptedLetterSetsAFlagOfItsOwn) {
-  std::set<int> seen;
-  for (std::size_t i = 0; i < accepted().size(); ++i) {
-    const int flag = Probed().flag[i];
-    EXPECT_GE(flag, 0) << "-" << accepted()[i] << " must set exactly one flag";
-    EXPECT_TRUE(seen.insert(flag).second) << "-" << accepted()[i] << " shares a flag";
-  }
-  EXPECT_EQ(seen.size(), kFlagCount) << "a flag that no letter sets";
-}
-
-TEST(OptionsAgreeTest, EveryLongOptionIsAcceptedAlone) {
-  ASSERT_FALSE(LongOptions().empty());
-  for (const LongOption& option : LongOptions()) {
-    const std::string name(option.name);
-    EXPECT_TRUE(name.starts_with("--") && name.size() > 2) << name;
-    const std::array<const char*, 2> args = {name.c_str(), "page.htm"};
-    const CommandLine line = ParseCommandLine(args);
-    EXPECT_EQ(line.kind, option.kind) << name;
-    // A setting sets its one flag, or its one setting of the output's form; a request sets none.
-    const int flag = OnlyFlagSet(line.options);
-    const int settings = (flag >= 0 ? 1 : 0) + (line.form.utf8 ? 1 : 0) + (line.form.lf ? 1 : 0) +
-                         (flag == -2 ? 2 : 0);
-    EXPECT_EQ(settings, option.kind == CommandLine::Kind::kFiles ? 1 : 0) << name;
-  }
-}
-
 // Help lines "  -x  ...", man page entries ".TP" then ".B \\-x", README rows "| `x` | ...", and
 // the synopses.
-TEST(OptionsAgreeTest, HelpManPageAndReadmeListEveryOption) {
+TEST(OptionsAgreeTest, EveryOptionIsAcceptedAndListedEverywhere) {
+  const std::string accepted = AcceptedLetters();
   std::string help;
   ASSERT_EQ(HelpText(Charset::kUtf8, &help), 0);
   const std::string page = testing::ReadFile(LOWTAGS_SOURCE_DIR "/docs/lowtags.1");
   const std::string readme = testing::ReadFile(LOWTAGS_SOURCE_DIR "/README.md");
   Names names;
-  for (const char letter : accepted()) names.insert(std::string("-") + letter);
+  for (const char letter : accepted) names.insert(std::string("-") + letter);
   for (const LongOption& option : LongOptions()) names.emplace(option.name);
   EXPECT_EQ(Listed(help, "\n  ", ' '), names) << "options of the help text";
   EXPECT_EQ(Listed(page, "\n.TP\n.B ", '\n'), names) << "OPTIONS of docs/lowtags.1";
   EXPECT_EQ(Listed(readme, "\n| `", '`'), names) << "option tables of README.md";
-  EXPECT_EQ(SortedLettersBetween(usage[kSynopsisLine], "[-", ']'), accepted()) << "usage text";
-  EXPECT_EQ(SortedLettersBetween(help, "[-", ']'), accepted()) << "synopsis of the help text";
-  EXPECT_EQ(SortedLettersBetween(page, ".RB [ \\-", ']'), accepted()) << "docs/lowtags.1";
-  EXPECT_EQ(SortedLettersBetween(readme, "Usage: lowtags [-", ']'), accepted()) << "README.md";
+  EXPECT_EQ(SortedLettersBetween(usage[kSynopsisLine], "[-", ']'), accepted) << "usage text";
+  EXPECT_EQ(SortedLettersBetween(help, "[-", ']'), accepted) << "synopsis of the help text";
+  EXPECT_EQ(SortedLettersBetween(page, ".RB [ \\-", ']'), accepted) << "docs/lowtags.1";
+  EXPECT_EQ(SortedLettersBetween(readme, "Usage: lowtags [-", ']'), accepted) << "README.md";
   const std::string synopsis = page.substr(0, page.find(".SH DESCRIPTION"));
   for (const LongOption& option : LongOptions()) {
     const std::string escaped = "\\-\\-" + std::string(option.name).substr(2);
