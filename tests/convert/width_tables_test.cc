@@ -14,27 +14,22 @@ namespace {
 
 using testing::Sjis;
 
-std::string Utf8(char32_t c) {  // U+0800..U+FFFF only
-  return {static_cast<char>(0xE0 | c >> 12), static_cast<char>(0x80 | (c >> 6 & 0x3F)),
-          static_cast<char>(0x80 | (c & 0x3F))};
+// The characters U+first..U+last in code page 932, by the C library.
+std::string Cp932(char32_t first, char32_t last) {
+  std::u32string text;
+  for (char32_t c = first; c <= last; ++c) text += c;
+  return testing::Recode({reinterpret_cast<const char*>(text.data()), 4 * text.size()}, "UTF-32LE",
+                         "CP932");
 }
 
 const std::string kPunctuation =
     std::string(kWidePeriod) + std::string(kWideComma) + std::string(kWideMinus);
 
 TEST(WidthTablesTest, EveryEntryIsItsCharacter) {
-  std::string narrow, wide, kana;
-  for (const auto& [first, last] : {std::pair{'0', '9'}, {'A', 'Z'}, {'a', 'z'}}) {
-    for (char c = first; c <= last; ++c) {
-      narrow += c;
-      wide += Sjis(Utf8(static_cast<char32_t>(c) + 0xFEE0));  // U+FF01.. are ASCII 0x21..
-    }
-  }
-  EXPECT_EQ(narrow_alnum, narrow);
-  EXPECT_EQ(wide_alnum, wide);
-  for (char32_t c = 0xFF61; c <= 0xFF9F; ++c) kana += Sjis(Utf8(c));
-  EXPECT_EQ(narrow_kana, kana);
-  EXPECT_EQ(static_cast<unsigned char>(narrow_kana.front()), 0xA1);
+  EXPECT_EQ(narrow_alnum, "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+  // U+FF10.. are the full-width forms of ASCII 0x30..
+  EXPECT_EQ(wide_alnum, Cp932(0xFF10, 0xFF19) + Cp932(0xFF21, 0xFF3A) + Cp932(0xFF41, 0xFF5A));
+  EXPECT_EQ(narrow_kana, Cp932(0xFF61, 0xFF9F));
   // Read against the half-width row ｡｢｣､･ｦｧ... one by one.
   EXPECT_EQ(
       wide_kana,
@@ -45,11 +40,11 @@ TEST(WidthTablesTest, EveryEntryIsItsCharacter) {
   EXPECT_EQ(kPunctuation, Sjis("．，－"));
 }
 
-int SearchPairs(std::string_view table, unsigned char a, unsigned char b) {
-  for (std::size_t i = 0; 2 * i < table.size(); ++i) {
-    if (table.substr(2 * i, 2) == std::string{static_cast<char>(a), static_cast<char>(b)}) {
-      return static_cast<int>(i);
-    }
+// The index of the pair a b among the two-byte entries of the table, or -1.
+int SearchPairs(std::string_view table, int a, int b) {
+  const std::string pair = {static_cast<char>(a), static_cast<char>(b)};
+  for (std::size_t i = 0; i < table.size(); i += 2) {
+    if (table.substr(i, 2) == pair) return static_cast<int>(i / 2);
   }
   return -1;
 }
@@ -61,9 +56,9 @@ TEST(WidthTablesTest, LookupsAgreeWithTheTablesForEveryByteAndPair) {
     ASSERT_EQ(WideKana(x), kana < 63 ? wide_kana.substr(2 * kana, 2) : "") << a;
     for (int b = 0; b < 256; ++b) {
       const auto y = static_cast<unsigned char>(b);
-      ASSERT_EQ(WideAlnumIndex(x, y), SearchPairs(wide_alnum, x, y)) << a << " " << b;
-      ASSERT_EQ(VoicedIndex(x, y), SearchPairs(narrow_voiced, x, y)) << a << " " << b;
-      const int punctuation = SearchPairs(kPunctuation, x, y);
+      ASSERT_EQ(WideAlnumIndex(x, y), SearchPairs(wide_alnum, a, b)) << a << " " << b;
+      ASSERT_EQ(VoicedIndex(x, y), SearchPairs(narrow_voiced, a, b)) << a << " " << b;
+      const int punctuation = SearchPairs(kPunctuation, a, b);
       ASSERT_EQ(WidePunctuation(x, y), punctuation < 0 ? 0 : ".,-"[punctuation]) << a << " " << b;
     }
   }
