@@ -1,10 +1,9 @@
-// The guard against text that is not Shift_JIS: each rule at its edges, fed whole and in blocks,
-// and a site of real pages, kept and converted.
+// The guard against text that is not Shift_JIS: each rule at its edges, fed whole and in blocks.
+// The site of real pages, kept and converted, is in the corpus test.
 #include "support/encoding_guard.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,7 +13,6 @@ namespace lowtags {
 namespace {
 
 using namespace std::string_literals;
-using testing::Recode;
 using testing::Sjis;
 
 // Long enough for the eight-byte steps, with the telling bytes before, inside and after them.
@@ -54,21 +52,6 @@ TEST(EncodingGuardTest, JudgesTheSameWholeAndInBlocks) {
       for (std::size_t at = 0; at < bytes.size(); at += block) guard.Feed(bytes.substr(at, block));
       EXPECT_EQ(guard.Verdict(), expected) << bytes << ", blocks of " << block;
     }
-  }
-}
-
-TEST(EncodingGuardTest, KeepsEveryPageOfASiteAndRefusesEveryConversion) {
-  const std::filesystem::path corpus = LOWTAGS_SOURCE_DIR "/../shared/corpus";
-  if (!std::filesystem::is_directory(corpus)) GTEST_SKIP() << "no " << corpus;
-  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
-    if (entry.path().extension() != ".htm") continue;
-    const std::string page = testing::ReadFile(entry.path().string());
-    const std::string name = entry.path().filename().string();
-    EXPECT_EQ(CheckNotSjis(page), NotSjis::kNone) << name;
-    EXPECT_EQ(CheckNotSjis(Recode(page, "CP932", "UTF-8")), NotSjis::kUtf8) << name;
-    // Microsoft's EUC-JP has the few characters code page 932 adds to plain EUC-JP.
-    EXPECT_EQ(CheckNotSjis(Recode(page, "CP932", "EUC-JP-MS")), NotSjis::kEucJp) << name;
-    EXPECT_NE(CheckNotSjis(Recode(page, "CP932", "UTF-16")), NotSjis::kNone) << name;
   }
 }
 
