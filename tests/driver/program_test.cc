@@ -1,12 +1,16 @@
-// The program end to end: exit status and the exact bytes on standard output and error.
+// The program end to end: exit status and the exact bytes on standard output and error; over a
+// site of real pages, --utf8 and --lf against the plain output, and the whole site migrated to
+// UTF-8 with -w, twice.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "driver/help.h"
+#include "support/encoding_guard.h"
 #include "test_support.h"
 
 namespace lowtags {
@@ -18,30 +22,37 @@ using testing::RunProgramOnPipe;
 using testing::Sjis;
 using testing::TempDir;
 
-// The usage text as README.md shows it, in UTF-8, a blank line standing for a lone space; the
-// program prints it in code page 932, where "～" is 0x81 0x60, not the JIS wave dash.
-TEST(ProgramTest, UsageTextInCodePage932WithCrLf) {
+// The usage text as README.md shows it, in UTF-8, a blank line standing for a lone space.
+std::string UsageFromReadme() {
   const std::string readme = testing::ReadFile(LOWTAGS_SOURCE_DIR "/README.md");
   const std::size_t from = readme.find("```\n", readme.find("It reads (here in UTF-8):")) + 4;
   const std::string block = readme.substr(from, readme.find("```", from) - from);
-  std::string expected;
+  std::string usage;
   for (std::size_t at = 0, nl; (nl = block.find('\n', at)) != block.npos; at = nl + 1) {
-    expected += Sjis(nl == at ? " " : block.substr(at, nl - at)) + "\r\n";
+    usage += Sjis(nl == at ? " " : block.substr(at, nl - at)) + "\r\n";
   }
-  const ProgramRun run = RunProgram({"-usage"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, expected);
-  EXPECT_NE(run.out.find("(a\x81\x60z)"), std::string::npos);
+  return usage;
 }
 
-// In a folder holding page.htm and a folder named dir, with "<I>y</i>\n" on standard input.
+struct Case {
+  std::vector<std::string> args;
+  int status;
+  std::string out;
+  std::string lc_all = "";
+};
+
+// In a folder holding page.htm and a folder named dir, with "<I>y</i>\n" on standard input. The
+// usage text is in code page 932; the help text in UTF-8 for a UTF-8 locale, else in code page
+// 932; CR LF like every line.
 TEST(ProgramTest, StatusAndOutputOfCommandLines) {
   TempDir dir;
   dir.Write("page.htm", "<B>x</B>\n");
   ASSERT_EQ(::mkdir((dir.path() + "/dir").c_str(), 0755), 0);
   const std::string page = "<b>x</b>\r\n", in = "<i>y</i>\r\n";
+  const std::string help = testing::WithCrLf(kHelpText);
   // clang-format off
-  const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
+  const std::vector<Case> cases = {
+      {{"-usage"}, 0, UsageFromReadme()},
       {{"-usage", "page.htm"}, 1, "g: unknown option\r\n"},  // an option group
       {{"-c"}, 0, ""},
       {{"-cx", "page.htm"}, 1, "x: unknown option\r\n"},
@@ -50,24 +61,15 @@ TEST(ProgramTest, StatusAndOutputOfCommandLines) {
       {{"/dev/stdin"}, 0, in},
       {{"-c", "--", "-i", "page.htm"}, 2, "-i: not found\r\n<B>x</B>\r\n"},
       {{"--", "-"}, 0, in},
-      {{"-c", "--version", "page.htm"}, 0, "lowtags 1.92\r\n"}};
+      {{"-c", "--version", "page.htm"}, 0, "lowtags 1.92\r\n"},
+      {{"-c", "--help", "page.htm"}, 0, help, "C.UTF-8"},
+      {{"-c", "--help", "page.htm"}, 0, Sjis(help), "C"}};
   // clang-format on
-  for (const auto& [args, status, out] : cases) {
-    const ProgramRun run = RunProgramOnPipe(args, dir.path(), "<I>y</i>\n");
-    EXPECT_EQ(run.status, status) << args[0];
-    EXPECT_EQ(run.out, out) << args[0];
-    EXPECT_EQ(run.err, "") << args[0];
-  }
-}
-
-// The help text in UTF-8 for a UTF-8 locale, else in code page 932; CR LF like every line.
-TEST(ProgramTest, HelpTextFollowsTheLocale) {
-  const std::string utf8 = testing::WithCrLf(kHelpText);
-  for (const char* lc_all : {"C.UTF-8", "C"}) {
-    const ProgramRun run = RunProgramOnPipe({"-c", "--help", "page.htm"}, ".", "", lc_all);
-    EXPECT_EQ(run.status, 0) << lc_all;
-    EXPECT_EQ(run.err, "") << lc_all;
-    EXPECT_EQ(run.out, lc_all[1] == '.' ? utf8 : Sjis(utf8)) << lc_all;
+  for (const auto& [args, status, out, lc_all] : cases) {
+    const ProgramRun run = RunProgramOnPipe(args, dir.path(), "<I>y</i>\n", lc_all);
+    EXPECT_EQ(run.status, status) << args[0] << " " << lc_all;
+    EXPECT_EQ(run.out, out) << args[0] << " " << lc_all;
+    EXPECT_EQ(run.err, "") << args[0] << " " << lc_all;
   }
 }
 
@@ -79,6 +81,73 @@ TEST(ProgramTest, WriteErrorOnStandardOutputIsReported) {
   const ProgramRun run = RunProgram({"page.htm", "page.htm"}, dir.path(), "/dev/full");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "lowtags: write error on standard output: No space left on device\n");
+}
+
+const std::string kCorpus = LOWTAGS_SOURCE_DIR "/../shared/corpus";
+
+// Inode and modification time of each page: a page written again shows here.
+std::string Stamps(const std::string& folder, const std::vector<std::string>& pages) {
+  std::string stamps;
+  for (const std::string& page : pages) {
+    struct stat st {};
+    EXPECT_EQ(::stat((folder + "/" + page).c_str(), &st), 0) << page;
+    stamps += std::to_string(st.st_ino) + "." + std::to_string(st.st_mtim.tv_nsec) + " ";
+  }
+  return stamps;
+}
+
+// The declarations of these pages all read "charset=Shift_JIS", in some case. The first -w run
+// shows that the guard keeps every page, the second that it knows every one in UTF-8.
+TEST(ProgramTest, OutputFormsAgreeAndTheSiteMigratesOnce) {
+  std::vector<std::string> pages;
+  if (std::filesystem::is_directory(kCorpus)) {
+    for (const auto& entry : std::filesystem::directory_iterator(kCorpus)) {
+      if (entry.path().extension() == ".htm") pages.push_back(entry.path().filename());
+    }
+  }
+  if (pages.empty()) GTEST_SKIP() << "no pages in " << kCorpus;
+  std::sort(pages.begin(), pages.end());
+  std::vector<std::string> args = pages;
+  const ProgramRun plain = RunProgram(args, kCorpus);
+  args.insert(args.begin(), "--lf");
+  const ProgramRun lf = RunProgram(args, kCorpus);
+  args.front() = "--utf8";
+  const ProgramRun utf8 = RunProgram(args, kCorpus);
+  EXPECT_EQ(plain.status + utf8.status + lf.status, 0);
+  std::string expected = plain.out;
+  std::erase(expected, '\r');
+  EXPECT_TRUE(lf.out == expected);
+  expected = testing::Recode(plain.out, "CP932", "UTF-8");
+  std::string lower = expected;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+  std::size_t declarations = 0;
+  for (std::size_t at = 0; (at = lower.find("charset=shift_jis", at)) != lower.npos;
+       ++declarations) {
+    expected.replace(at + 8, 9, "UTF-8"), lower.replace(at + 8, 9, "UTF-8");
+  }
+  EXPECT_GE(declarations, pages.size());
+  EXPECT_TRUE(utf8.out == expected);
+
+  TempDir dir;
+  for (const std::string& page : pages) {
+    const std::string bytes = testing::ReadFile(kCorpus + "/" + page);
+    dir.Write(page, bytes);
+    // Microsoft's EUC-JP has the few characters code page 932 adds to plain EUC-JP.
+    EXPECT_EQ(CheckNotSjis(testing::Recode(bytes, "CP932", "EUC-JP-MS")), NotSjis::kEucJp) << page;
+    EXPECT_NE(CheckNotSjis(testing::Recode(bytes, "CP932", "UTF-16")), NotSjis::kNone) << page;
+  }
+  args.insert(args.begin(), "-w");
+  const ProgramRun first = RunProgram(args, dir.path());
+  EXPECT_EQ(first.status, 0);
+  EXPECT_EQ(first.out, "");
+  std::string rewritten;
+  for (const std::string& page : pages) rewritten += testing::ReadFile(dir.path() + "/" + page);
+  EXPECT_TRUE(rewritten == utf8.out) << "the pages do not hold what standard output shows";
+  const std::string stamps = Stamps(dir.path(), pages);
+  const ProgramRun second = RunProgram(args, dir.path());
+  EXPECT_EQ(second.status + second.out.size(), 0u);
+  EXPECT_EQ(Stamps(dir.path(), pages), stamps) << "the second run wrote";
 }
 
 }  // namespace
