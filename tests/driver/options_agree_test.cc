@@ -30,10 +30,13 @@ int OnlyFlagSet(const OptionSet& options) {
   return static_cast<int>(std::find(flags.begin(), flags.end(), true) - flags.begin());
 }
 
-// The letters accepted alone as an option group, in order; each must set a flag of its own, and
-// every flag must have its letter.
-std::string AcceptedLetters() {
-  std::string letters;
+using Names = std::set<std::string>;
+
+// The options accepted, each alone: a letter as an option group must set a flag of its own, every
+// flag having its letter; a long option is a request that sets nothing or a setting that sets one
+// flag or one setting of the output's form.
+Names Accepted() {
+  Names names;
   std::set<int> flags;
   for (char letter = 'A'; letter <= 'z'; ++letter) {
     const std::string group = {'-', letter};
@@ -42,29 +45,22 @@ std::string AcceptedLetters() {
     if (line.kind == CommandLine::Kind::kUnknownOption && line.bad_option == letter) continue;
     EXPECT_EQ(line.kind, CommandLine::Kind::kFiles) << group;
     EXPECT_TRUE(flags.insert(OnlyFlagSet(line.options)).second) << group << " shares a flag";
-    letters += letter;
+    names.insert(group);
   }
-  EXPECT_GE(*flags.begin(), 0) << "a letter that sets no flag, or several";
+  EXPECT_TRUE(!flags.empty() && *flags.begin() >= 0) << "a letter that sets no flag, or several";
   EXPECT_EQ(flags.size(), kFlagCount) << "a flag that no letter sets";
-  return letters;
-}
-
-TEST(OptionsAgreeTest, EveryLongOptionIsAcceptedAlone) {
-  ASSERT_FALSE(LongOptions().empty());
   for (const LongOption& option : LongOptions()) {
     const std::string name(option.name);
-    EXPECT_TRUE(name.starts_with("--") && name.size() > 2) << name;
     const std::array<const char*, 2> args = {name.c_str(), "page.htm"};
     const CommandLine line = ParseCommandLine(args);
     EXPECT_EQ(line.kind, option.kind) << name;
-    // A setting sets its one flag, or its one setting of the output's form; a request sets none.
     const int flag = OnlyFlagSet(line.options);
     const int settings = (flag == -1 ? 0 : flag == -2 ? 2 : 1) + line.form.utf8 + line.form.lf;
     EXPECT_EQ(settings, option.kind == CommandLine::Kind::kFiles ? 1 : 0) << name;
+    names.insert(name);
   }
+  return names;
 }
-
-using Names = std::set<std::string>;
 
 // The names after each `mark` up to `end`, "\\-" read as "-", a bare letter given its "-"; only
 // "-x" and "--word" count (not "--" or "-usage").
@@ -92,14 +88,15 @@ std::string SortedLettersBetween(std::string_view text, std::string_view open, c
 // Help lines "  -x  ...", man page entries ".TP" then ".B \\-x", README rows "| `x` | ...", and
 // the synopses.
 TEST(OptionsAgreeTest, EveryOptionIsAcceptedAndListedEverywhere) {
-  const std::string accepted = AcceptedLetters();
+  const Names names = Accepted();
+  std::string accepted;  // sorted, as the names are
+  for (const std::string& name : names) {
+    if (name.size() == 2) accepted += name[1];
+  }
   std::string help;
   ASSERT_EQ(HelpText(Charset::kUtf8, &help), 0);
   const std::string page = testing::ReadFile(LOWTAGS_SOURCE_DIR "/docs/lowtags.1");
   const std::string readme = testing::ReadFile(LOWTAGS_SOURCE_DIR "/README.md");
-  Names names;
-  for (const char letter : accepted) names.insert(std::string("-") + letter);
-  for (const LongOption& option : LongOptions()) names.emplace(option.name);
   EXPECT_EQ(Listed(help, "\n  ", ' '), names) << "options of the help text";
   EXPECT_EQ(Listed(page, "\n.TP\n.B ", '\n'), names) << "OPTIONS of docs/lowtags.1";
   EXPECT_EQ(Listed(readme, "\n| `", '`'), names) << "option tables of README.md";
