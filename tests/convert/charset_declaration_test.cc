@@ -12,7 +12,7 @@ namespace {
 
 const std::string kAdded = "<meta charset=\"UTF-8\">";
 
-TEST(CharsetDeclarationTest, RewritesTheHead) {
+TEST(CharsetDeclarationTest, RewritesTheHeadAndFindsItsEnd) {
   // clang-format off
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">",
@@ -40,9 +40,7 @@ TEST(CharsetDeclarationTest, RewritesTheHead) {
       {"<head><meta charset=Shift_JIS", "<head><meta charset=Shift_JIS"}};
   // clang-format on
   for (const auto& [head, expected] : cases) EXPECT_EQ(DeclareUtf8(head), expected);
-}
-
-TEST(CharsetDeclarationTest, HeadEndFoundInAnyCaseFromTheGivenPlace) {
+  // The end of the head is found in any case, from the given place on.
   EXPECT_TRUE(HoldsHeadEnd("<title>x</title></HEAD>", 0));
   EXPECT_TRUE(HoldsHeadEnd("<p><Body", 0));
   EXPECT_FALSE(HoldsHeadEnd("</head>", 1));
