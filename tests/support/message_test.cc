@@ -45,6 +45,7 @@ TEST(MessageTest, BytesAndCuts) {
       {"option letter", [](ByteSink& o) { UnknownOption(o, '\xB1'); }, "\xB1: unknown option\n"},
       {"drive", [](ByteSink& o) { NoFreeSpaceOnDrive(o, 'c'); }, "c drive: no free disk space\n"},
       {"rule", [](ByteSink& o) { NotShiftJis(o, "p", "EUC-JP"); }, "p: not Shift_JIS text (EUC-JP)\n"},
+      {"changed", [](ByteSink& o) { ChangedWhileConverting(o, "p"); }, "p: changed while converting\n"},
       {"help", [](ByteSink& o) { CannotConvertHelp(o, "Invalid argument"); }, "cannot convert the help text: Invalid argument\n"}};
   // clang-format on
   for (const MessageCase& c : cases) {
@@ -53,9 +54,7 @@ TEST(MessageTest, BytesAndCuts) {
     EXPECT_EQ(sink.text, c.expected) << c.name;
     EXPECT_EQ(sink.writes, 1) << c.name;
   }
-}
-
-TEST(MessageTest, LinePrefixCountsThePathWholeUpToANul) {
+  // What a line's message writes before the line: the path up to a NUL, ":", the number, ": ".
   EXPECT_EQ(LinePrefixSize("a.htm", 3), kPrefix.size());
   EXPECT_EQ(LinePrefixSize("a\0bc"s, -12), 7u);
   EXPECT_EQ(LinePrefixSize(std::string(2000, 'p'), 10), 2005u);
