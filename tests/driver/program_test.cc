@@ -53,14 +53,12 @@ TEST(ProgramTest, StatusAndOutputOfCommandLines) {
   // clang-format off
   const std::vector<Case> cases = {
       {{"-usage"}, 0, UsageFromReadme()},
-      {{"-usage", "page.htm"}, 1, "g: unknown option\r\n"},  // an option group
+      {{"-usage", "page.htm"}, 1, "g: unknown option\r\n"},  // a group of u, s, a and g
       {{"-c"}, 0, ""},
-      {{"-cx", "page.htm"}, 1, "x: unknown option\r\n"},
       {{"dir", "page.htm"}, 2, "dir: not found\r\n" + page},
       {{"page.htm", "-c", "-"}, 2, page + "-c: not found\r\n" + in},
       {{"/dev/stdin"}, 0, in},
       {{"-c", "--", "-i", "page.htm"}, 2, "-i: not found\r\n<B>x</B>\r\n"},
-      {{"--", "-"}, 0, in},
       {{"-c", "--version", "page.htm"}, 0, "lowtags 1.92\r\n"},
       {{"-c", "--help", "page.htm"}, 0, help, "C.UTF-8"},
       {{"-c", "--help", "page.htm"}, 0, Sjis(help), "C"}};
