@@ -1,7 +1,6 @@
 // The fuzz targets' property check: a broken property aborts, so that libFuzzer keeps the input.
 #pragma once
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -9,7 +8,7 @@ namespace lowtags {
 
 inline void Require(bool ok, const char* property) {
   if (ok) return;
-  std::fprintf(stderr, "%s: property violated: %s\n", program_invocation_short_name, property);
+  std::fprintf(stderr, "property violated: %s\n", property);
   std::abort();
 }
 
