@@ -5,6 +5,7 @@
 #include <climits>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace lowtags {
@@ -18,11 +19,8 @@ struct CountingSink : ByteSink {
   int writes = 0;
 };
 
-struct MessageCase {
-  const char* name;
-  std::function<void(ByteSink&)> report;
-  std::string expected;
-};
+// A name, a report, and the bytes it writes.
+using MessageCase = std::tuple<const char*, std::function<void(ByteSink&)>, std::string>;
 
 // A line of n bytes ending in "E\n", as a bracket error quotes it.
 std::string Line(std::size_t n) { return std::string(n - 2, 'L') + "E\n"; }
@@ -48,11 +46,11 @@ TEST(MessageTest, BytesAndCuts) {
       {"changed", [](ByteSink& o) { ChangedWhileConverting(o, "p"); }, "p: changed while converting\n"},
       {"help", [](ByteSink& o) { CannotConvertHelp(o, "Invalid argument"); }, "cannot convert the help text: Invalid argument\n"}};
   // clang-format on
-  for (const MessageCase& c : cases) {
+  for (const auto& [name, report, expected] : cases) {
     CountingSink sink;
-    c.report(sink);
-    EXPECT_EQ(sink.text, c.expected) << c.name;
-    EXPECT_EQ(sink.writes, 1) << c.name;
+    report(sink);
+    EXPECT_EQ(sink.text, expected) << name;
+    EXPECT_EQ(sink.writes, 1) << name;
   }
   // What a line's message writes before the line: the path up to a NUL, ":", the number, ": ".
   EXPECT_EQ(LinePrefixSize("a.htm", 3), kPrefix.size());
