@@ -14,8 +14,6 @@
 namespace lowtags {
 namespace {
 
-constexpr std::size_t npos = std::string_view::npos;
-
 TEST(SjisSearchTest, AgreesWithAWalkByCharacters) {
   const std::string_view alphabet("a>\"\\\0\x81\x83\x9F\xE0\xFC\x80\xA1\xFD", 13);
   std::mt19937 rng(12345);
@@ -29,7 +27,7 @@ TEST(SjisSearchTest, AgreesWithAWalkByCharacters) {
         (alphabet[rng() % alphabet.size()] & 0xFF) + 256 * static_cast<int>(rng() % 3) - 256;
 
     // A lead byte takes the next byte unless that is NUL; NUL or the end ends the string.
-    std::size_t first = npos, last = npos;
+    std::size_t first = std::string_view::npos, last = first;
     std::vector<bool> starts(s.size() + 1, false);
     for (std::size_t i = 0; i < s.size() && s[i] != '\0'; i += CharLength(s, i)) {
       starts[i] = true;
@@ -37,7 +35,7 @@ TEST(SjisSearchTest, AgreesWithAWalkByCharacters) {
       const bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
       ASSERT_EQ(CharLength(s, i), lead && i + 1 < s.size() && s[i + 1] != '\0' ? 2u : 1u) << round;
       if (b != (c & 0xFF)) continue;
-      if (first == npos) first = i;
+      if (first == std::string_view::npos) first = i;
       last = i;
     }
     ASSERT_EQ(Strchr(s, c), first) << round;
