@@ -69,16 +69,11 @@ TEST(ProgramTest, StatusAndOutputOfCommandLines) {
     EXPECT_EQ(run.out, out) << args[0] << " " << lc_all;
     EXPECT_EQ(run.err, "") << args[0] << " " << lc_all;
   }
-}
-
-TEST(ProgramTest, WriteErrorOnStandardOutputIsReported) {
-  struct stat full {};
-  if (::stat("/dev/full", &full) != 0) GTEST_SKIP() << "this system has no /dev/full";
-  TempDir dir;
-  dir.Write("page.htm", "<B>x</B>\n");
-  const ProgramRun run = RunProgram({"page.htm", "page.htm"}, dir.path(), "/dev/full");
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "lowtags: write error on standard output: No space left on device\n");
+  if (std::filesystem::exists("/dev/full")) {  // a write error on standard output ends the run
+    const ProgramRun run = RunProgram({"page.htm", "page.htm"}, dir.path(), "/dev/full");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "lowtags: write error on standard output: No space left on device\n");
+  }
 }
 
 const std::string kCorpus = LOWTAGS_SOURCE_DIR "/../shared/corpus";
