@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "driver/help.h"
@@ -26,20 +27,13 @@ using testing::TempDir;
 std::string UsageFromReadme() {
   const std::string readme = testing::ReadFile(LOWTAGS_SOURCE_DIR "/README.md");
   const std::size_t from = readme.find("```\n", readme.find("It reads (here in UTF-8):")) + 4;
-  const std::string block = readme.substr(from, readme.find("```", from) - from);
-  std::string usage;
-  for (std::size_t at = 0, nl; (nl = block.find('\n', at)) != block.npos; at = nl + 1) {
-    usage += Sjis(nl == at ? " " : block.substr(at, nl - at)) + "\r\n";
-  }
-  return usage;
+  std::string block = readme.substr(from, readme.find("```", from) - from);
+  for (std::size_t at = 0; (at = block.find("\n\n", at)) != block.npos;) block.insert(at + 1, " ");
+  return block;
 }
 
-struct Case {
-  std::vector<std::string> args;
-  int status;
-  std::string out;
-  std::string lc_all = "";
-};
+// The arguments, the exit status, standard output, and LC_ALL when it matters.
+using Case = std::tuple<std::vector<std::string>, int, std::string, std::string>;
 
 // In a folder holding page.htm and a folder named dir, with "<I>y</i>\n" on standard input. The
 // usage text is in code page 932; the help text in UTF-8 for a UTF-8 locale, else in code page
@@ -52,14 +46,14 @@ TEST(ProgramTest, StatusAndOutputOfCommandLines) {
   const std::string help = testing::WithCrLf(kHelpText);
   // clang-format off
   const std::vector<Case> cases = {
-      {{"-usage"}, 0, UsageFromReadme()},
-      {{"-usage", "page.htm"}, 1, "g: unknown option\r\n"},  // a group of u, s, a and g
-      {{"-c"}, 0, ""},
-      {{"dir", "page.htm"}, 2, "dir: not found\r\n" + page},
-      {{"page.htm", "-c", "-"}, 2, page + "-c: not found\r\n" + in},
-      {{"/dev/stdin"}, 0, in},
-      {{"-c", "--", "-i", "page.htm"}, 2, "-i: not found\r\n<B>x</B>\r\n"},
-      {{"-c", "--version", "page.htm"}, 0, "lowtags 1.92\r\n"},
+      {{"-usage"}, 0, Sjis(testing::WithCrLf(UsageFromReadme())), ""},
+      {{"-usage", "page.htm"}, 1, "g: unknown option\r\n", ""},  // a group of u, s, a and g
+      {{"-c"}, 0, "", ""},
+      {{"dir", "page.htm"}, 2, "dir: not found\r\n" + page, ""},
+      {{"page.htm", "-c", "-"}, 2, page + "-c: not found\r\n" + in, ""},
+      {{"/dev/stdin"}, 0, in, ""},
+      {{"-c", "--", "-i", "page.htm"}, 2, "-i: not found\r\n<B>x</B>\r\n", ""},
+      {{"-c", "--version", "page.htm"}, 0, "lowtags 1.92\r\n", ""},
       {{"-c", "--help", "page.htm"}, 0, help, "C.UTF-8"},
       {{"-c", "--help", "page.htm"}, 0, Sjis(help), "C"}};
   // clang-format on
