@@ -27,7 +27,7 @@ std::string Converted(const std::string& in, bool crlf, std::size_t* used = null
   return step.bad || step.used < in.size() ? "(refused)" : std::string(out.data(), step.written);
 }
 
-TEST(Cp932Utf8Test, AgreesWithIconvOnEveryCharacter) {
+TEST(Cp932Utf8Test, AgreesWithIconvOnEveryCharacterAndText) {
   for (int code = 0; code < 0x10000; ++code) {
     std::string ch = {static_cast<char>(code >> 8), static_cast<char>(code)};
     if (!IsLeadByte(ch[0]) && (code & 0xFF) != 0) continue;
@@ -39,9 +39,7 @@ TEST(Cp932Utf8Test, AgreesWithIconvOnEveryCharacter) {
     }
     ASSERT_EQ(Converted(ch, false), expected) << std::hex << code;
   }
-}
-
-TEST(Cp932Utf8Test, TextsInBlocksWithCrLfAndStops) {
+  // Texts longer than a block, newlines as LF or CR LF.
   const std::string mixed =
       testing::Sjis("<P>今日はｶﾀｶﾅ、ＡＢＣ①と髙。\n") + "ascii only, longer than a block\n";
   for (const std::string& text : {Repeat(mixed, 9), std::string(40, '\n')}) {
