@@ -95,9 +95,8 @@ TEST(Utf8OutputTest, IntoTheRoomOfACrLfWriter) {
 
 TEST(MessageLineTest, WholeWhenItFitsCutBetweenCharactersWhenNot) {
   EXPECT_EQ(MessageLine(Sjis("<B>本\n") + "\x80", 10), "<B>本\n?");
-  const std::string long_line = Sjis(testing::Repeat("本", 400));  // 1200 bytes in UTF-8
-  // From 20 bytes of prefix the message is cut at 768 bytes: 748 here, 249 characters.
-  EXPECT_EQ(MessageLine(long_line, 20), testing::Repeat("本", 249));
+  // 1200 bytes in UTF-8 after 20 bytes of prefix: cut at 768 bytes, 748 here, 249 characters.
+  EXPECT_EQ(MessageLine(Sjis(testing::Repeat("本", 400)), 20), testing::Repeat("本", 249));
   EXPECT_EQ(MessageLine(std::string(1004, 'a'), 20), std::string(1004, 'a'));  // just fits
 }
 
