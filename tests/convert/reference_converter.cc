@@ -1,13 +1,11 @@
 #include "convert/reference_converter.h"
 
-#include <cstring>
-#include <iterator>
+#include <algorithm>
 #include <optional>
-#include <stdexcept>
-#include <utility>
 
 #include "convert/converter.h"
 #include "convert/width_tables.h"
+#include "driver/command_line.h"
 #include "support/fake_disk.h"
 #include "support/text_reader.h"
 #include "support/text_writer.h"
@@ -16,9 +14,11 @@
 namespace lowtags::reference {
 namespace {
 
-constexpr std::size_t npos = std::string_view::npos;
+using namespace std::string_view_literals;
+
+constexpr std::size_t npos = std::string::npos;
 constexpr std::size_t kPiece = 9999;
-constexpr const char* kPath = "page.htm";
+constexpr std::string_view kPath = "page.htm";
 
 bool IsLead(char c) {
   const auto u = static_cast<unsigned char>(c);
@@ -28,214 +28,202 @@ bool IsLead(char c) {
 // Text mode: the file ends at 0x1A; a run of CRs before an LF goes; any other run, the file's
 // last included, is one LF.
 std::string TextModeBytes(std::string_view file) {
-  file = file.substr(0, file.find('\x1A'));
   std::string text;
-  for (std::size_t i = 0; i < file.size(); ++i) {
-    std::size_t j = i;
-    while (j < file.size() && file[j] == '\r') ++j;
-    if (j == i) {
-      text.push_back(file[i]);
-    } else {
-      if (j == file.size() || file[j] != '\n') text.push_back('\n');
-      i = j - 1;
-    }
+  bool after_cr = false;
+  for (const char c : file.substr(0, file.find('\x1A'))) {
+    if (after_cr && c != '\r' && c != '\n') text += '\n';
+    after_cr = c == '\r';
+    if (!after_cr) text += c;
   }
-  return text;
+  return after_cr ? text + '\n' : text;
 }
 
-// Bytes a piece cut at `cut` takes on so that "<!--" or "-->" is not split, "<!--" first.
-std::size_t MarkerRest(std::string_view text, std::size_t cut) {
-  for (const std::string_view marker : {std::string_view("<!--"), std::string_view("-->")}) {
-    for (std::size_t in_piece = 1; in_piece < marker.size(); ++in_piece) {
-      if (cut >= in_piece && text.substr(cut - in_piece, in_piece) == marker.substr(0, in_piece) &&
-          text.substr(cut, marker.size() - in_piece) == marker.substr(in_piece)) {
-        return marker.size() - in_piece;
-      }
+// The bytes a full piece at the start of `rest` takes on: the trail of a double-byte character
+// that starts at its last byte (walking from its first), else the rest of a comment mark that the
+// cut would split ("<!--" looked for first).
+std::size_t Overhang(std::string_view rest) {
+  std::size_t i = 0;
+  while (i < kPiece - 1) i += IsLead(rest[i]) && rest[i + 1] != '\0' ? 2 : 1;
+  if (i == kPiece - 1 && IsLead(rest[i]) && rest.size() > kPiece) return 1;
+  for (const std::string_view mark : {"<!--"sv, "-->"sv}) {
+    for (std::size_t in_piece = 1; in_piece < mark.size(); ++in_piece) {
+      if (rest.substr(kPiece - in_piece, mark.size()) == mark) return mark.size() - in_piece;
     }
   }
   return 0;
 }
 
-// Pieces end after a newline or at kPiece bytes; a full piece never splits a double-byte
-// character (walking from its first byte) nor a comment mark.
+// Pieces end after a newline or at kPiece bytes, and then take on their overhang.
 std::vector<std::string> CutPieces(std::string_view text) {
   std::vector<std::string> pieces;
-  for (std::size_t pos = 0; pos < text.size();) {
-    const std::size_t newline = text.find('\n', pos);
-    std::size_t n = std::min(newline == npos ? text.size() - pos : newline + 1 - pos, kPiece);
-    if (n == kPiece && text[pos + n - 1] != '\n') {
-      std::size_t i = 0;
-      while (i < n - 1) i += IsLead(text[pos + i]) && text[pos + i + 1] != '\0' ? 2 : 1;
-      const bool lead_starts = i == n - 1 && IsLead(text[pos + i]) && pos + n < text.size();
-      n += lead_starts ? 1 : MarkerRest(text.substr(pos), n);
-    }
-    pieces.emplace_back(text.substr(pos, n));
-    pos += n;
+  for (std::size_t pos = 0; pos < text.size(); pos += pieces.back().size()) {
+    const std::string_view rest = text.substr(pos);
+    std::size_t n = std::min({rest.find('\n'), rest.size() - 1, kPiece - 1}) + 1;
+    if (n == kPiece && rest[n - 1] != '\n') n += Overhang(rest);
+    pieces.emplace_back(rest.substr(0, n));
   }
   return pieces;
 }
 
-// The scan of one file: each piece in a NUL-terminated buffer, edited in place.
+// The scan of one file, editing each piece's text (up to any NUL) in place.
 class Scanner {
  public:
-  explicit Scanner(const OptionSet& options) : opt_(options), line_(2 * (kPiece + 3) + 2, '\0') {}
+  explicit Scanner(const OptionSet& options) : opt_(options) {}
 
   // False when a bracket error stopped the file (the message is in the output).
   bool Line(std::string_view piece) {
-    std::memcpy(line_.data(), piece.data(), piece.size());
-    At(piece.size()) = '\0';
+    s_ = piece.substr(0, piece.find('\0'));
     ++line_no_;
     return Scan();
   }
   bool Finish() {
     if (!in_tag_ || opt_.ignore_brackets) return true;
-    out_ += std::string(kPath) + ": '<' unmatch to '>'\n";
+    out += std::string(kPath) + ": '<' unmatch to '>'\n";
     return false;
   }
-  const std::string& out() const { return out_; }
+  std::string out;
 
  private:
-  char& At(std::size_t i) { return line_.at(i); }
-  std::size_t Len(std::size_t from) { return std::strlen(&At(from)); }
-  // The NUL mismatches, so this never runs past the line.
-  bool Starts(std::size_t p, std::string_view prefix) {
-    for (std::size_t k = 0; k < prefix.size(); ++k) {
-      if (At(p + k) != prefix[k]) return false;
-    }
-    return true;
+  char At(std::size_t i) const { return i < s_.size() ? s_[i] : '\0'; }
+  std::string_view From(std::size_t p) const {
+    return std::string_view(s_).substr(std::min(p, s_.size()));
   }
-  bool Either(std::size_t p, std::string_view a, std::string_view b) {
-    return Starts(p, a) || Starts(p, b);
+  // The text at p is `upper`, or `upper` with every capital small.
+  bool Cased(std::size_t p, std::string_view upper) const {
+    std::string lower(upper);
+    for (char& c : lower) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    return From(p).starts_with(upper) || From(p).starts_with(lower);
   }
-  std::size_t Step(std::size_t p) { return (IsLead(At(p)) && At(p + 1) != '\0') ? p + 2 : p + 1; }
-  void Delete(std::size_t p, std::size_t n) { std::memmove(&At(p), &At(p + n), Len(p + n) + 1); }
-  // The first character (whole characters, from `from`) that is c, before `end` or the NUL;
-  // the last one when `last`.
-  std::size_t FindChar(std::size_t from, char c, bool last = false, std::size_t end = npos) {
+  std::size_t Step(std::size_t p) const {
+    return IsLead(At(p)) && p + 1 < s_.size() ? p + 2 : p + 1;
+  }
+  // The first character c (whole characters from `from`) before `end`; the last one when `last`.
+  std::size_t FindChar(std::size_t from, char c, bool last = false, std::size_t end = npos) const {
     std::size_t found = npos;
-    for (std::size_t i = from; i < end && At(i) != '\0'; i = Step(i)) {
-      if (At(i) == c && (found = i, !last)) break;
+    for (std::size_t i = from; i < end && i < s_.size(); i = Step(i)) {
+      if (s_[i] == c && (found = i, !last)) break;
     }
     return found;
   }
-  // Byte by byte, so a trail byte may begin the match.
-  std::size_t FindBytes(std::size_t from, std::string_view what) {
-    for (std::size_t i = from; At(i) != '\0'; ++i) {
-      if (Starts(i, what)) return i;
-    }
-    return npos;
+  // Offset in wide_alnum of the full-width digit or letter at p, or its size.
+  std::size_t WideAlnumAt(std::size_t p) const {
+    std::size_t i = 0;
+    while (i < wide_alnum.size() && !From(p).starts_with(wide_alnum.substr(i, 2))) i += 2;
+    return i;
   }
 
   bool Scan();
+  bool Markup(std::size_t& p);
+  void InTag(std::size_t& p);
   bool TagRules(std::size_t p);
   bool AttributeRules(std::size_t p);
   void Widen(std::size_t p);
-  void NarrowAlnum(std::size_t p);
   bool Fail(std::string_view tail);
 
   const OptionSet& opt_;
-  std::vector<char> line_;
-  std::string out_;
-  int in_comment_ = 0, in_tag_ = 0, quote_state_ = 0, in_pre_ = 0, prev_line_closed_ = 0;
-  int link_kind_ = 0, line_no_ = 0;
+  std::string s_;
+  bool in_comment_ = false, in_tag_ = false, in_quote_ = false, in_pre_ = false;
+  bool in_link_ = false, prev_line_closed_ = false;
+  int line_no_ = 0;
 };
 
 bool Scanner::Scan() {
   std::size_t p = 0;
   while (At(p) != '\n' && At(p) != '\0') {
-    if (Starts(p, "<!--") || Starts(p, "-->")) {
+    if (From(p).starts_with("<!--") || From(p).starts_with("-->")) {
       in_comment_ = At(p) == '<';
       const std::size_t n = in_comment_ ? 4 : 3;
-      opt_.strip_comments ? Delete(p, n) : void(p += n);
+      if (opt_.strip_comments) {
+        s_.erase(p, n);
+      } else {
+        p += n;
+      }
     } else if (in_comment_ && !opt_.strip_comments) {
       p = Step(p);
     } else if (in_comment_) {
-      const std::size_t close = FindBytes(p, "-->");
+      const std::size_t close = s_.find("-->", p);
       if (close == npos) {
-        At(p) = '\0';
+        s_.resize(p);
         break;
       }
-      Delete(p, close - p);
-    } else {
-      if (Either(p, "<PRE>", "<pre>")) in_pre_ = 1;
-      if (Either(p, "</PRE>", "</pre>")) in_pre_ = 0;
-      if (opt_.join_lines && p == 0 && Either(0, "<p>", "<P>")) {
-        // A paragraph starts a line unless only blanks follow it to the end of the text.
-        std::size_t q = 3;
-        while (At(q) == ' ' || At(q) == '\t' || Starts(q, "\x81\x40")) q += At(q) == '\x81' ? 2 : 1;
-        if (At(q) != '\0' && prev_line_closed_ == 0) out_ += '\n';
-      }
-      if (At(p) == '<') {
-        quote_state_ = -1;
-        if (in_tag_ && !opt_.ignore_brackets) return Fail("'<' does not close.\n");
-        in_tag_ = 1;
-        if (!TagRules(p)) p = Step(p);
-      } else if (At(p) == '>') {
-        if (!in_tag_ && !opt_.ignore_brackets) return Fail("'>' does not correspond with '<'.\n");
-        in_tag_ = link_kind_ = 0;
-        p = Step(p);
-      } else if (!in_tag_) {
-        Widen(p);
-        p = Step(p);
-      } else {
-        if (At(p) == '"') quote_state_ = -quote_state_;
-        if (quote_state_ == -1 && AttributeRules(p)) continue;
-        if (quote_state_ == -1 && At(p) == '#') {
-          // A newline does not end the token; a lead byte swallows whatever byte follows it.
-          for (++p; At(p) != '>' && At(p) != ' ' && At(p) != '\t' && At(p) != '\0';) p = Step(p);
-          continue;
-        }
-        const char c = At(p);
-        if (quote_state_ == -1 && !opt_.upper_case && c >= 'A' && c <= 'Z')
-          At(p) = static_cast<char>(c + 32);
-        if (quote_state_ == -1 && opt_.upper_case && c >= 'a' && c <= 'z')
-          At(p) = static_cast<char>(c - 32);
-        p = Step(p);
-      }
+      s_.erase(p, close - p);
+    } else if (!Markup(p)) {
+      return false;
     }
   }
   if (At(p) != '\n') {
-    prev_line_closed_ = 0;
-  } else if (opt_.join_lines && p != 0 && in_pre_ == 0) {
+    prev_line_closed_ = false;
+  } else if (opt_.join_lines && p != 0 && !in_pre_) {
     prev_line_closed_ = At(p - 1) == '>';
-    if (!prev_line_closed_) At(p) = '\0';
+    if (!prev_line_closed_) s_.resize(p);
   }
-  out_.append(line_.data(), Len(0));
+  out += s_;
   return true;
 }
 
+// Outside comments. False when a bracket error stops the file.
+bool Scanner::Markup(std::size_t& p) {
+  if (Cased(p, "<PRE>")) in_pre_ = true;
+  if (Cased(p, "</PRE>")) in_pre_ = false;
+  if (opt_.join_lines && p == 0 && Cased(0, "<P>")) {
+    // A paragraph starts a line unless only blanks follow it to the end of the text.
+    std::size_t q = 3;
+    while (At(q) == ' ' || At(q) == '\t' || From(q).starts_with("\x81\x40"))
+      q += At(q) == '\x81' ? 2 : 1;
+    if (q < s_.size() && !prev_line_closed_) out += '\n';
+  }
+  if (At(p) == '<') {
+    in_quote_ = false;
+    if (in_tag_ && !opt_.ignore_brackets) return Fail("'<' does not close.\n");
+    in_tag_ = true;
+    if (!TagRules(p)) ++p;
+  } else if (At(p) == '>') {
+    if (!in_tag_ && !opt_.ignore_brackets) return Fail("'>' does not correspond with '<'.\n");
+    in_tag_ = in_link_ = false;
+    ++p;
+  } else if (in_tag_) {
+    InTag(p);
+  } else {
+    Widen(p);
+    p = Step(p);
+  }
+  return true;
+}
+
+void Scanner::InTag(std::size_t& p) {
+  in_quote_ ^= At(p) == '"';
+  if (!in_quote_ && AttributeRules(p)) return;
+  if (!in_quote_ && At(p) == '#') {
+    // A newline does not end the token; a lead byte swallows whatever byte follows it.
+    for (++p; At(p) != '>' && At(p) != ' ' && At(p) != '\t' && At(p) != '\0';) p = Step(p);
+    return;
+  }
+  const char c = At(p);
+  const bool fold = opt_.upper_case ? c >= 'a' && c <= 'z' : c >= 'A' && c <= 'Z';
+  if (!in_quote_ && fold) s_[p] = static_cast<char>(c ^ 0x20);
+  p = Step(p);
+}
+
 // Tried in order, the first that matches wins: a removal whose '>' is missing skips the rest.
-struct Removal {
-  bool OptionSet::*flag;
-  std::string_view upper, lower;
-  bool through_gt, names_link = false;
-};
-constexpr Removal kRemovals[] = {{&OptionSet::strip_links, "<A", "<a", true, true},
-                                 {&OptionSet::strip_links, "</A>", "</a>", false},
-                                 {&OptionSet::strip_img, "<IMG", "<img", true},
-                                 {&OptionSet::strip_font, "<FONT", "<font", true},
-                                 {&OptionSet::strip_bgsound, "<BGSOUND", "<bgsound", true},
-                                 {&OptionSet::strip_font, "</FONT>", "</font>", false}};
-// Tags whose references are cut, and their kind.
-constexpr std::pair<std::string_view, int> kLinkTags[] = {
-    {"<A", 1},       {"<a", 1},       {"<FRAMESET", 1}, {"<frameset", 1},
-    {"<BGSOUND", 1}, {"<bgsound", 1}, {"<IMG", 2},      {"<img", 2}};
+constexpr std::pair<bool OptionSet::*, std::string_view> kRemovals[] = {
+    {&OptionSet::strip_links, "<A"},         {&OptionSet::strip_links, "</A>"},
+    {&OptionSet::strip_img, "<IMG"},         {&OptionSet::strip_font, "<FONT"},
+    {&OptionSet::strip_bgsound, "<BGSOUND"}, {&OptionSet::strip_font, "</FONT>"}};
 
 bool Scanner::TagRules(std::size_t p) {
-  const char after = At(p + 2);
-  const bool names_link = after == ' ' || after == '\t' || after == '>' || after == '\n' || !after;
-  for (const Removal& r : kRemovals) {
-    if (opt_.*r.flag && Either(p, r.upper, r.lower) && (names_link || !r.names_link)) {
-      // Quotes and double-byte characters mean nothing to the search for '>'.
-      const std::size_t end = r.through_gt ? FindBytes(p + 1, ">") + 1 : p + r.upper.size();
-      if (end == 0) break;  // no '>': npos + 1
-      Delete(p, end - p);
-      in_tag_ = 0;
-      return true;
-    }
+  // "<A" names a link only when a blank, its '>' or the line's end follows.
+  const bool names_link = " \t>\n\0"sv.find(At(p + 2)) != npos;
+  for (const auto& [flag, tag] : kRemovals) {
+    if (!(opt_.*flag) || !Cased(p, tag) || (tag == "<A" && !names_link)) continue;
+    // Quotes and double-byte characters mean nothing to the search for '>'.
+    const std::size_t end = tag.ends_with('>') ? p + tag.size() : s_.find('>', p + 1) + 1;
+    if (end == 0) break;  // no '>': npos + 1
+    s_.erase(p, end - p);
+    in_tag_ = false;
+    return true;
   }
-  for (const auto& [tag, kind] : kLinkTags) {
-    if (opt_.flatten_links && Starts(p, tag)) return link_kind_ = kind, false;
+  for (const std::string_view tag : {"<A"sv, "<FRAMESET"sv, "<BGSOUND"sv, "<IMG"sv}) {
+    if (opt_.flatten_links && Cased(p, tag)) in_link_ = true;
   }
   return false;
 }
@@ -243,63 +231,43 @@ bool Scanner::TagRules(std::size_t p) {
 // A reference is cut to its last path component, a bgcolor deleted, when the value's closing
 // quote comes before any '>'.
 bool Scanner::AttributeRules(std::size_t p) {
-  const auto before_gt = [&](std::size_t close) {
-    const std::size_t gt = FindChar(p, '>');
-    return close != npos && (gt == npos || gt > close);
-  };
-  if ((link_kind_ == 1 || link_kind_ == 2) &&
-      (Either(p, "SRC=\"", "src=\"") || Either(p, "HREF=\"", "href=\""))) {
+  if (in_link_ && (Cased(p, "SRC=\"") || Cased(p, "HREF=\""))) {
     const std::size_t value = FindChar(p, '"') + 1;
     const std::size_t close = FindChar(value, '"');
-    if (!before_gt(close)) return false;
+    if (close == npos || FindChar(p, '>') < close) return false;
     const std::size_t slash = FindChar(value, '/', true, close);
-    if (slash != npos && slash != value && At(slash + 1) != '"') Delete(value, slash - value + 1);
+    if (slash != npos && slash != value && At(slash + 1) != '"') s_.erase(value, slash - value + 1);
     return false;
   }
-  if (!opt_.strip_bgcolor || !Either(p, "bgcolor=\"", "BGCOLOR=\"")) return false;
+  if (!opt_.strip_bgcolor || !Cased(p, "BGCOLOR=\"")) return false;
   const std::size_t close = FindChar(p + 9, '"');
-  if (!before_gt(close)) return false;
-  Delete(p, close - p + 1);
+  if (close == npos || FindChar(p, '>') < close) return false;
+  s_.erase(p, close - p + 1);
   return true;
 }
 
 void Scanner::Widen(std::size_t p) {
   const auto c = static_cast<unsigned char>(At(p));
   if (opt_.kana_to_wide && c >= 0xA1 && c <= 0xDF) {
-    for (std::size_t i = 0; i * 2 < narrow_voiced.size(); ++i) {
-      if (Starts(p, narrow_voiced.substr(i * 2, 2))) {
-        std::memcpy(&At(p), &wide_voiced.at(i * 2), 2);
+    for (std::size_t i = 0; i < narrow_voiced.size(); i += 2) {
+      if (From(p).starts_with(narrow_voiced.substr(i, 2))) {
+        s_.replace(p, 2, wide_voiced.substr(i, 2));
         return;
       }
     }
-    // The rest of the line, NUL included, moves up one byte, last byte first.
-    const std::size_t i = narrow_kana.find(At(p));
-    const std::size_t count = Len(p + 1) + 1;
-    if (p + 2 + count > line_.size()) throw std::logic_error("line buffer overflow");
-    for (std::size_t k = count; k-- > 0;) At(p + 2 + k) = At(p + 1 + k);
-    std::memcpy(&At(p), &wide_kana.at(i * 2 + 1) - 1, 2);
-  } else if ((opt_.digits_to_narrow || opt_.letters_to_narrow) && IsLead(At(p))) {
-    NarrowAlnum(p);
-  }
-}
-
-void Scanner::NarrowAlnum(std::size_t p) {
-  std::size_t i = 0;
-  while (i * 2 < wide_alnum.size() && !Starts(p, wide_alnum.substr(i * 2, 2))) ++i;
-  if (i * 2 >= wide_alnum.size() || !(i < 10 ? opt_.digits_to_narrow : opt_.letters_to_narrow)) {
+    s_.replace(p, 1, wide_kana.substr(narrow_kana.find(At(p)) * 2, 2));
     return;
   }
-  At(p) = narrow_alnum[i];
-  Delete(p + 1, 1);
-  if (i >= 10) return;
-  static constexpr std::string_view kMarks[] = {"\x81\x44", "\x81\x43", "\x81\x7C"};
-  for (std::size_t m = 0; m < 3; ++m) {
-    for (std::size_t d = 0; d < 10 && Starts(p + 1, kMarks[m]); ++d) {
-      if (Starts(p + 3, wide_alnum.substr(d * 2, 2))) {
-        At(p + 1) = ".,-"[m];
-        Delete(p + 2, 1);
-        return;
-      }
+  const std::size_t i = WideAlnumAt(p);
+  const bool digit = i < 2 * kWideDigitCount;
+  if (i == wide_alnum.size() || !(digit ? opt_.digits_to_narrow : opt_.letters_to_narrow)) return;
+  s_.replace(p, 2, 1, narrow_alnum[i / 2]);
+  // A full-width period, comma or minus after a narrowed digit and before a full-width one.
+  for (std::size_t m = 0; m < 3 && digit; ++m) {
+    if (From(p + 1).starts_with("\x81\x44\x81\x43\x81\x7C"sv.substr(2 * m, 2)) &&
+        WideAlnumAt(p + 3) < 2 * kWideDigitCount) {
+      s_.replace(p + 1, 2, 1, ".,-"[m]);
+      return;
     }
   }
 }
@@ -308,37 +276,24 @@ void Scanner::NarrowAlnum(std::size_t p) {
 // so that the message stands at 768 bytes.
 bool Scanner::Fail(std::string_view tail) {
   std::string m = std::string(kPath) + ":" + std::to_string(line_no_) + ": ";
-  const std::string_view text = line_.data();
-  if (m.size() + text.size() <= 1024) {
-    m += text;
-  } else if (m.size() < 768) {
-    m += text.substr(0, 768 - m.size());
+  if (m.size() + s_.size() <= 1024) {
+    m += s_;
+  } else {
+    m += s_.substr(0, 768 - m.size());
   }
-  for (std::size_t i = 0; i < tail.size() && m.size() < 1024; ++i) m += tail[i];
-  out_ += m;
+  out += m + std::string(tail.substr(0, 1024 - m.size()));
   return false;
 }
-
-// The flag of each letter of kOptionLetters, in the same order.
-constexpr bool OptionSet::*kFlags[] = {
-    &OptionSet::letters_to_narrow, &OptionSet::strip_bgcolor,   &OptionSet::upper_case,
-    &OptionSet::strip_links,       &OptionSet::ignore_brackets, &OptionSet::join_lines,
-    &OptionSet::kana_to_wide,      &OptionSet::strip_img,       &OptionSet::digits_to_narrow,
-    &OptionSet::strip_font,        &OptionSet::strip_comments,  &OptionSet::strip_bgsound,
-    &OptionSet::flatten_links};
-static_assert(std::size(kFlags) == kOptionLetters.size());
 
 }  // namespace
 
 std::string ReferenceConvert(const OptionSet& options, std::string_view file_bytes, bool* failed) {
   Scanner scanner(options);
-  bool ok = true;
-  for (const std::string& piece : CutPieces(TextModeBytes(file_bytes))) {
-    if (!(ok = scanner.Line(piece))) break;
-  }
-  ok = ok && scanner.Finish();
-  if (failed != nullptr) *failed = !ok;
-  return scanner.out();
+  const bool ok =
+      std::ranges::all_of(CutPieces(TextModeBytes(file_bytes)),
+                          [&](const std::string& piece) { return scanner.Line(piece); });
+  if (failed != nullptr) *failed = !(ok && scanner.Finish());
+  return scanner.out;
 }
 
 std::vector<Route> AllRoutes() {
@@ -357,19 +312,20 @@ std::string NameOf(const Route& route) {
 std::string ProductionConvert(const Route& route, const OptionSet& options,
                               std::string_view file_bytes, bool* failed, std::size_t read_chunk) {
   FakeDisk disk;
-  disk.AddFile(kPath, file_bytes);
+  disk.AddFile(std::string(kPath), file_bytes);
   disk.AddFile("out", "");
-  disk.set_read_chunk(read_chunk == 0 ? 1 : read_chunk);
+  disk.set_read_chunk(std::max<std::size_t>(read_chunk, 1));
   int in = -1;
   int out = -1;
-  disk.OpenRead(kPath, &in);
+  disk.OpenRead(std::string(kPath), &in);
   disk.OpenWrite("out", &out);
   PieceReader input(disk, in);
   testing::StringSink writes;
   std::optional<TextWriter> room;
   if (route.room) room.emplace(disk, out);
   ByteSink& sink = route.room ? static_cast<ByteSink&>(*room) : writes;
-  const ConvResult result = Converter(options, route.engine).Convert(input, kPath, sink);
+  const ConvResult result =
+      Converter(options, route.engine).Convert(input, std::string(kPath), sink);
   if (failed != nullptr) *failed = result != ConvResult::kConverted;
   if (!route.room) return writes.text;
   room->Flush();
@@ -383,21 +339,9 @@ std::string AsWritten(const Route& route, std::string_view lf_text) {
 }
 
 OptionSet OptionsFromLetters(std::string_view letters) {
-  OptionSet o;
-  for (const char c : letters) {
-    const std::size_t i = kOptionLetters.find(c);
-    if (i == npos) throw std::invalid_argument("option letter");
-    o.*kFlags[i] = true;
-  }
-  return o;
-}
-
-std::string LettersOf(const OptionSet& o) {
-  std::string letters;
-  for (std::size_t i = 0; i < kOptionLetters.size(); ++i) {
-    if (o.*kFlags[i]) letters += kOptionLetters[i];
-  }
-  return letters;
+  const std::string group = "-" + std::string(letters);
+  const char* const args[] = {group.c_str(), "x"};
+  return ParseCommandLine(args).options;
 }
 
 std::string Escape(std::string_view bytes) {

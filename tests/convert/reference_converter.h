@@ -1,6 +1,6 @@
 // A slow, literal second implementation of the per-file conversion for differential testing: it
-// edits one NUL-terminated line buffer in place the way the rules read, so that a difference
-// points at the optimised converter or at the rules. And the converter run every way it can run.
+// edits one line at a time the way the rules read, so that a difference points at the optimised
+// converter or at the rules. And the converter run every way it can run.
 #pragma once
 
 #include <cstddef>
@@ -33,10 +33,10 @@ std::string ProductionConvert(const Route& route, const OptionSet& options,
 // What the route writes for text the converter hands out as `lf_text`.
 std::string AsWritten(const Route& route, std::string_view lf_text);
 
-// Option letters <-> flags ("w" is not accepted: the comparison works on standard output).
+// The options of a group of letters from kOptionLetters ("w" is left out: the comparison works
+// on standard output).
 inline constexpr std::string_view kOptionLetters = "abcfijkmnorsu";
 OptionSet OptionsFromLetters(std::string_view letters);
-std::string LettersOf(const OptionSet& options);
 
 // Bytes as a C string literal body with octal escapes.
 std::string Escape(std::string_view bytes);
