@@ -248,25 +248,13 @@ std::vector<std::string> CutInputs(bool marks) {
   return inputs;
 }
 
-// The input converted every way under the options must give what the reference gives; false
-// at the first difference, which is reported.
+// False at a difference, which is reported.
 bool Agrees(const std::string& letters, const std::string& input, std::size_t chunk = 1 << 20) {
-  const OptionSet options = OptionsFromLetters(letters);
-  bool want_failed = false;
-  const std::string reference = ReferenceConvert(options, input, &want_failed);
-  for (const Route& route : AllRoutes()) {
-    bool failed = !want_failed;
-    const std::string want = AsWritten(route, reference);
-    const std::string got = ProductionConvert(route, options, input, &failed, chunk);
-    if (got == want && failed == want_failed) continue;
-    ADD_FAILURE() << NameOf(route) << " differs from the reference, options \"" << letters
-                  << "\" read chunk " << chunk << "\n  input: \"" << Escape(input).substr(0, 4000)
-                  << "\"\n  reference:  \"" << Escape(want).substr(0, 4000)
-                  << "\" failed=" << want_failed << "\n  production: \""
-                  << Escape(got).substr(0, 4000) << "\" failed=" << failed;
-    return false;
+  const std::string difference = Difference(OptionsFromLetters(letters), input, chunk);
+  if (!difference.empty()) {
+    ADD_FAILURE() << "options \"" << letters << "\" read chunk " << chunk << ": " << difference;
   }
-  return true;
+  return difference.empty();
 }
 
 // No options, all of them, each alone, and `random_count` random groups.

@@ -338,6 +338,25 @@ std::string AsWritten(const Route& route, std::string_view lf_text) {
   return out;
 }
 
+std::string Difference(const OptionSet& options, std::string_view file_bytes,
+                       std::size_t read_chunk) {
+  bool want_failed = false;
+  const std::string reference = ReferenceConvert(options, file_bytes, &want_failed);
+  for (const Route& route : AllRoutes()) {
+    bool failed = !want_failed;
+    const std::string want = AsWritten(route, reference);
+    const std::string got = ProductionConvert(route, options, file_bytes, &failed, read_chunk);
+    if (got == want && failed == want_failed) continue;
+    const auto shown = [](std::string_view bytes) {
+      return '"' + Escape(bytes).substr(0, 4000) + '"';
+    };
+    return NameOf(route) + " differs\n  input:      " + shown(file_bytes) +
+           "\n  reference:  " + shown(want) + " failed=" + std::to_string(want_failed) +
+           "\n  production: " + shown(got) + " failed=" + std::to_string(failed);
+  }
+  return "";
+}
+
 OptionSet OptionsFromLetters(std::string_view letters) {
   const std::string group = "-" + std::string(letters);
   const char* const args[] = {group.c_str(), "x"};

@@ -33,6 +33,11 @@ std::string ProductionConvert(const Route& route, const OptionSet& options,
 // What the route writes for text the converter hands out as `lf_text`.
 std::string AsWritten(const Route& route, std::string_view lf_text);
 
+// The first route whose conversion of the file differs from the reference's, with the input
+// and both outputs as C strings; empty when every route agrees.
+std::string Difference(const OptionSet& options, std::string_view file_bytes,
+                       std::size_t read_chunk = 1 << 20);
+
 // The options of a group of letters from kOptionLetters ("w" is left out: the comparison works
 // on standard output).
 inline constexpr std::string_view kOptionLetters = "abcfijkmnorsu";
