@@ -1,6 +1,7 @@
 #include "convert/reference_converter.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <optional>
 
 #include "convert/converter.h"
@@ -18,7 +19,7 @@ using namespace std::string_view_literals;
 
 constexpr std::size_t npos = std::string::npos;
 constexpr std::size_t kPiece = 9999;
-constexpr std::string_view kPath = "page.htm";
+const std::string kPath = "page.htm";
 
 bool IsLead(char c) {
   const auto u = static_cast<unsigned char>(c);
@@ -78,7 +79,7 @@ class Scanner {
   }
   bool Finish() {
     if (!in_tag_ || opt_.ignore_brackets) return true;
-    out += std::string(kPath) + ": '<' unmatch to '>'\n";
+    out += kPath + ": '<' unmatch to '>'\n";
     return false;
   }
   std::string out;
@@ -133,11 +134,7 @@ bool Scanner::Scan() {
     if (From(p).starts_with("<!--") || From(p).starts_with("-->")) {
       in_comment_ = At(p) == '<';
       const std::size_t n = in_comment_ ? 4 : 3;
-      if (opt_.strip_comments) {
-        s_.erase(p, n);
-      } else {
-        p += n;
-      }
+      opt_.strip_comments ? void(s_.erase(p, n)) : void(p += n);
     } else if (in_comment_ && !opt_.strip_comments) {
       p = Step(p);
     } else if (in_comment_) {
@@ -275,12 +272,8 @@ void Scanner::Widen(std::size_t p) {
 // A message stops at 1024 bytes, looked at between steps; a line that does not fit whole is cut
 // so that the message stands at 768 bytes.
 bool Scanner::Fail(std::string_view tail) {
-  std::string m = std::string(kPath) + ":" + std::to_string(line_no_) + ": ";
-  if (m.size() + s_.size() <= 1024) {
-    m += s_;
-  } else {
-    m += s_.substr(0, 768 - m.size());
-  }
+  std::string m = kPath + ":" + std::to_string(line_no_) + ": ";
+  m += m.size() + s_.size() <= 1024 ? s_ : s_.substr(0, 768 - m.size());
   out += m + std::string(tail.substr(0, 1024 - m.size()));
   return false;
 }
@@ -312,20 +305,19 @@ std::string NameOf(const Route& route) {
 std::string ProductionConvert(const Route& route, const OptionSet& options,
                               std::string_view file_bytes, bool* failed, std::size_t read_chunk) {
   FakeDisk disk;
-  disk.AddFile(std::string(kPath), file_bytes);
+  disk.AddFile(kPath, file_bytes);
   disk.AddFile("out", "");
   disk.set_read_chunk(std::max<std::size_t>(read_chunk, 1));
   int in = -1;
   int out = -1;
-  disk.OpenRead(std::string(kPath), &in);
+  disk.OpenRead(kPath, &in);
   disk.OpenWrite("out", &out);
   PieceReader input(disk, in);
   testing::StringSink writes;
   std::optional<TextWriter> room;
   if (route.room) room.emplace(disk, out);
   ByteSink& sink = route.room ? static_cast<ByteSink&>(*room) : writes;
-  const ConvResult result =
-      Converter(options, route.engine).Convert(input, std::string(kPath), sink);
+  const ConvResult result = Converter(options, route.engine).Convert(input, kPath, sink);
   if (failed != nullptr) *failed = result != ConvResult::kConverted;
   if (!route.room) return writes.text;
   room->Flush();
@@ -365,16 +357,12 @@ OptionSet OptionsFromLetters(std::string_view letters) {
 
 std::string Escape(std::string_view bytes) {
   std::string s;
-  for (const char ch : bytes) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c == '\n')
-      s += "\\n";
-    else if (c == '"' || c == '\\')
-      s += {'\\', ch};
-    else if (c >= 0x20 && c < 0x7F)
-      s += ch;
-    else
-      s += {'\\', char('0' + (c >> 6)), char('0' + ((c >> 3) & 7)), char('0' + (c & 7))};
+  for (const char c : bytes) {
+    char octal[5];
+    std::snprintf(octal, sizeof octal, "\\%03o", static_cast<unsigned char>(c));
+    s += c == '\n'                                       ? "\\n"
+         : c >= ' ' && c < 0x7F && c != '"' && c != '\\' ? std::string(1, c)
+                                                         : octal;
   }
   return s;
 }
