@@ -27,10 +27,9 @@ const std::string kPath = "page.htm";
 
 // The file as standard output would show it (newline as LF), read `read_chunk` bytes at a time;
 // nothing when it does not convert.
-std::optional<std::string> ToStdout(const std::string& letters, std::string_view file,
+std::optional<std::string> ToStdout(const char* group, std::string_view file,
                                     std::size_t read_chunk) {
-  const std::string group = "-" + letters;
-  const char* const args[] = {group.c_str(), "x"};
+  const char* const args[] = {group, "x"};
   FakeDisk disk;
   disk.AddFile(kPath, file);
   disk.set_read_chunk(read_chunk);
@@ -44,17 +43,9 @@ std::optional<std::string> ToStdout(const std::string& letters, std::string_view
   return sink.text;
 }
 
-// A NUL ends its line's text for the converter, which then joins the rest of the file to what
-// went before: converting the output again reads other lines, so nothing is promised there.
-void CheckIdempotent(std::string_view file, std::size_t read_chunk) {
-  const auto first = ToStdout("", file, read_chunk);
-  if (!first || file.substr(0, file.find('\x1A')).find('\0') != std::string::npos) return;
-  Require(ToStdout("", *first, read_chunk) == first, "own output converts to itself");
-}
-
 // The whole -w path of the program on the fake disk, with one disk call failing by `selector`.
-void CheckOverwrite(const std::string& letters, std::string_view file, unsigned selector) {
-  const auto plain = ToStdout(letters, file, static_cast<std::size_t>(-1));
+void CheckOverwrite(const std::string& group, std::string_view file, unsigned selector) {
+  const auto plain = ToStdout(group.c_str(), file, static_cast<std::size_t>(-1));
   FakeDisk disk;
   disk.AddFile(kPath, file);
   disk.AddFile("out", "");
@@ -62,15 +53,14 @@ void CheckOverwrite(const std::string& letters, std::string_view file, unsigned 
   if (selector != 0) disk.FailCall(kOps[selector], selector == 3 ? 2 : 1, selector == 1 ? 28 : 5);
   int out = -1;
   Require(disk.OpenWrite("out", &out) == 0, "fake disk opens stdout");
-  const std::string option = "-w" + letters;
+  const std::string option = group + "w";
   const char* const args[] = {option.c_str(), kPath.c_str()};
   const int status = RunLowtags(args, disk, out, out, Charset::kShiftJis);
   disk.Close(out);
-  const std::string messages = disk.Contents("out").value_or("");
   Require(disk.OpenDescriptors() == 0, "every descriptor closed");
   Require(disk.Paths() == std::vector<std::string>{"out", kPath}, "no stray file left");
   const std::string after = disk.Contents(kPath).value_or("<gone>");
-  if (status != 0 || !messages.empty()) {
+  if (status != 0 || !disk.Contents("out").value_or("").empty()) {
     Require(after == file, "a file that failed is unchanged");
     Require(selector != 0 || !plain || CheckNotSjis(file) != NotSjis::kNone,
             "fails unfaulted only where stdout fails or the file is no Shift_JIS text");
@@ -88,15 +78,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace lowtags;
   if (size < 2) return 0;
   const unsigned bits = data[0] | (static_cast<unsigned>(data[1]) << 8);
-  std::string letters;  // without 'w'
+  std::string group = "-";  // alone, "-" names standard input and sets no option
   for (std::size_t i = 0; i < 13; ++i) {
-    if ((bits >> i & 1U) != 0) letters += "abcfijkmnorsu"[i];
+    if ((bits >> i & 1U) != 0) group += "abcfijkmnorsu"[i];
   }
   const unsigned selector = bits >> 14 & 3U;
   const std::string_view file(reinterpret_cast<const char*>(data) + 2, size - 2);
-  if ((bits >> 13 & 1U) != 0) return CheckOverwrite(letters, file, selector), 0;
+  if ((bits >> 13 & 1U) != 0) return CheckOverwrite(group, file, selector), 0;
   constexpr std::size_t kChunks[] = {static_cast<std::size_t>(-1), 1, 4093, 10000};
-  if (!letters.empty()) (void)ToStdout(letters, file, kChunks[selector]);
-  CheckIdempotent(file, kChunks[selector]);
+  (void)ToStdout(group.c_str(), file, kChunks[selector]);
+  // A NUL ends its line's text, and the rest of the file joins what went before: converting
+  // the output again reads other lines, so nothing is promised there.
+  const auto first = ToStdout("-", file, kChunks[selector]);
+  if (!first || file.substr(0, file.find('\x1A')).find('\0') != std::string::npos) return 0;
+  Require(ToStdout("-", *first, kChunks[selector]) == first, "own output converts to itself");
   return 0;
 }
