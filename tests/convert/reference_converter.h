@@ -26,24 +26,21 @@ std::vector<Route> AllRoutes();
 std::string NameOf(const Route& route);
 
 // What the route writes for the file, read from a fake disk that hands out at most `read_chunk`
-// bytes per read (small chunks make the reader refill mid-line).
+// bytes per read (small chunks make the reader refill mid-line); and for text the converter
+// hands out as `lf_text`.
 std::string ProductionConvert(const Route& route, const OptionSet& options,
                               std::string_view file_bytes, bool* failed,
                               std::size_t read_chunk = 1 << 20);
-// What the route writes for text the converter hands out as `lf_text`.
 std::string AsWritten(const Route& route, std::string_view lf_text);
 
-// The first route whose conversion of the file differs from the reference's, with the input
-// and both outputs as C strings; empty when every route agrees.
+// The first route whose output for the file differs from the reference's, with the input and
+// both outputs as C strings (octal escapes, as Escape gives); empty when every route agrees.
 std::string Difference(const OptionSet& options, std::string_view file_bytes,
                        std::size_t read_chunk = 1 << 20);
+std::string Escape(std::string_view bytes);
 
-// The options of a group of letters from kOptionLetters ("w" is left out: the comparison works
-// on standard output).
+// The options of a group of letters ("w" is left out: the comparison works on standard output).
 inline constexpr std::string_view kOptionLetters = "abcfijkmnorsu";
 OptionSet OptionsFromLetters(std::string_view letters);
-
-// Bytes as a C string literal body with octal escapes.
-std::string Escape(std::string_view bytes);
 
 }  // namespace lowtags::reference
