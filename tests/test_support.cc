@@ -109,14 +109,14 @@ void ExpectEveryRouteAgrees(const OptionSet& options, std::string_view file) {
 
 namespace {
 
-// Standard input is `stdin_fd`, or /dev/null when it is -1; `env` replaces the environment
-// unless it is empty.
+// Runs `program` (the built one unless given). Standard input is `stdin_fd`, or /dev/null when it
+// is -1; `env` replaces the environment unless it is empty.
 ProgramRun Spawn(const std::vector<std::string>& args, const std::string& cwd,
-                 const std::string& stdout_path, int stdin_fd, std::vector<std::string> env) {
+                 const std::string& stdout_path, int stdin_fd, std::vector<std::string> env,
+                 std::string program = LOWTAGS_BINARY) {
   TempDir capture;
   const std::string out_path = stdout_path.empty() ? capture.path() + "/out" : stdout_path;
   const std::string err_path = capture.path() + "/err";
-  std::string program = LOWTAGS_BINARY;
   std::vector<std::string> copies(args);
   std::vector<char*> argv = {program.data()};
   for (std::string& a : copies) argv.push_back(a.data());
@@ -151,6 +151,12 @@ ProgramRun Spawn(const std::vector<std::string>& args, const std::string& cwd,
 ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& cwd,
                       const std::string& stdout_path) {
   return Spawn(args, cwd, stdout_path, -1, {});
+}
+
+ProgramRun RunShell(const std::string& script, const std::string& cwd) {
+  const char* as = ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
+  return Spawn({"-c", "as='" + std::string(as) + "'; " + script, LOWTAGS_BINARY}, cwd, "", -1, {},
+               "/bin/sh");
 }
 
 ProgramRun RunProgramOnPipe(const std::vector<std::string>& args, const std::string& cwd,

@@ -71,6 +71,10 @@ ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& c
 ProgramRun RunProgramOnPipe(const std::vector<std::string>& args, const std::string& cwd,
                             std::string_view input, const std::string& lc_all = "");
 
+// Runs `script` with /bin/sh in folder `cwd`, "$0" being the program and "$as" nothing, or a
+// command that runs it as nobody when root runs the tests (root may write anything).
+ProgramRun RunShell(const std::string& script, const std::string& cwd);
+
 // Runs the program's file loop on a fake disk, standard output and error going to its files
 // "out" and "err".
 ProgramRun RunOnDisk(FakeDisk& disk, const std::vector<const char*>& args);
