@@ -30,27 +30,6 @@ const std::string kPage = "<HTML>\r\n<P ALIGN=\"Left\">text</P>\r\n";
 const std::string kConverted = "<html>\r\n<p align=\"Left\">text</p>\r\n";
 const std::string kLongName = std::string(246, 'n') + ".htm";  // no room for a longer name
 
-// Runs `script` with /bin/sh in `cwd`, "$0" being the program and "$as" nothing, or a command
-// that runs it as nobody when root runs the tests (root may write anything).
-ProgramRun RunShell(const std::string& script, const std::string& cwd) {
-  TempDir capture;
-  const std::string out_path = capture.path() + "/out";
-  const std::string as =
-      ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out < 0 || ::chdir(cwd.c_str()) != 0 || ::setenv("as", as.c_str(), 1) != 0) ::_exit(125);
-    ::dup2(out, 1);
-    ::execl("/bin/sh", "sh", "-c", script.c_str(), LOWTAGS_BINARY, static_cast<char*>(nullptr));
-    ::_exit(126);
-  }
-  int wait_status = 0;
-  ::waitpid(pid, &wait_status, 0);
-  return {WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status),
-          ReadFile(out_path), ""};
-}
-
 struct ShellCase {
   const char* name;
   Files before;
@@ -69,7 +48,7 @@ TEST_P(OverwriteTest, StatusOutputAndFiles) {
   if (std::string(c.name).ends_with("NeedsRoot") && ::geteuid() != 0) GTEST_SKIP() << "not root";
   TempDir dir;
   for (const auto& [name, text] : c.before) dir.Write(name, text);
-  const ProgramRun run = RunShell(c.script, dir.path());
+  const ProgramRun run = testing::RunShell(c.script, dir.path());
   EXPECT_EQ(run.status, c.status);
   EXPECT_EQ(run.out, c.out);
   Files after;
@@ -87,12 +66,10 @@ const std::string kThenStat = "; s=$?; stat -c '%n %a %h %F' *; exit $s";
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Cases, OverwriteTest, ::testing::Values(
     // A file that fails or is no Shift_JIS text is left as it was, and the program goes on.
-    ShellCase{"FailedFileLeftAlone", {{"a.htm", kBad}, {"b.htm", "<B>\n"}}, "exec \"$0\" -w a.htm b.htm", 2,
-              "a.htm:1: <a <B>\r\n'<' does not close.\r\na.htm: failed to convert\r\n", {{"a.htm", kBad}, {"b.htm", "<b>\r\n"}}},
-    ShellCase{"NulRefused", {{"a.htm", "<B>x\0y\n"s}}, "exec \"$0\" -w a.htm", 2,
-              "a.htm: not Shift_JIS text (NUL bytes)\r\n", {{"a.htm", "<B>x\0y\n"s}}},
-    ShellCase{"TextAfterCtrlZRefused", {{"a.htm", "<B>\x1Ay"}}, "exec \"$0\" -w a.htm", 2,
-              "a.htm: not Shift_JIS text (data after 0x1A)\r\n", {{"a.htm", "<B>\x1Ay"}}},
+    ShellCase{"FailedFilesLeftAlone", {{"a.htm", kBad}, {"b.htm", "<B>\n"}, {"c.htm", "<B>x\0y\n"s}, {"d.htm", "<B>\x1Ay"}},
+              "exec \"$0\" -w a.htm b.htm c.htm d.htm", 2, "a.htm:1: <a <B>\r\n'<' does not close.\r\na.htm: failed to convert\r\n"
+              "c.htm: not Shift_JIS text (NUL bytes)\r\nd.htm: not Shift_JIS text (data after 0x1A)\r\n",
+              {{"a.htm", kBad}, {"b.htm", "<b>\r\n"}, {"c.htm", "<B>x\0y\n"s}, {"d.htm", "<B>\x1Ay"}}},
     // A FIFO without a writer reads as an empty file; -w does not even open it, as a writer
     // would lose its data to the reading. `timeout` ends a run that blocks on it.
     ShellCase{"FifoIsNoFileToRewrite", {}, "mkfifo p.htm && timeout 20 \"$0\" p.htm && exec timeout 20 \"$0\" -w p.htm /dev/null",
@@ -134,28 +111,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, OverwriteTest, ::testing::Values(
               0, "<b>\r\n", {}}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 // clang-format on
-
-// Large enough for the rewrite to begin during the conversion: the file holds what standard
-// output shows, in every output form; a second file that fails at its end stays as it was.
-TEST(OverwriteLargeTest, FileHoldsWhatStandardOutputShows) {
-  std::string page = "<HTML><HEAD><META CHARSET=SJIS></HEAD>\r\n";
-  while (page.size() < 3 * kRewriteAheadFrom) {
-    page += "<P ALIGN=\"Left\"><A HREF=\"/X/y.htm\">\x8a\xbf \xb6\xde</A><!-- C -->\r\n";
-  }
-  for (const std::string form : {"", "--utf8 --lf"}) {
-    TempDir dir;
-    dir.Write("big.htm", page);
-    dir.Write("broken.htm", page + kBad);
-    const ProgramRun expected = RunShell("exec \"$0\" " + form + " -kna big.htm", dir.path());
-    ASSERT_EQ(expected.status, 0);
-    const ProgramRun run =
-        RunShell("exec \"$0\" " + form + " -wkna big.htm broken.htm", dir.path());
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.out.find("broken.htm: failed to convert"), std::string::npos) << run.out;
-    EXPECT_TRUE(ReadFile(dir.path() + "/big.htm") == expected.out) << "rewritten text differs";
-    EXPECT_TRUE(ReadFile(dir.path() + "/broken.htm") == page + kBad);
-  }
-}
 
 // The access list as the kernel stores it, version 2: the owner may read and write, user 65534
 // may read, nobody else anything.
