@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <new>
 #include <utility>
 
 namespace lowtags {
@@ -19,7 +18,7 @@ std::string FolderOf(const std::string& path) {
 
 const auto kDone = [](auto&&...) { return 0; };
 
-FileInfo OfType(mode_t mode, ino_t ino = 0) { return {mode, 0, 0, 1, 0, 0, ino, {}, {}}; }
+FileInfo Folder(ino_t ino) { return {S_IFDIR | 0755, 0, 0, 1, 0, 0, ino, {}, {}}; }
 
 }  // namespace
 
@@ -27,28 +26,17 @@ void FakeDisk::AddFile(const std::string& path, std::string_view bytes, mode_t p
                        gid_t gid) {
   const mode_t mode = (perms & S_IFMT) != 0 ? perms : S_IFREG | perms;
   files_[path] =
-      std::make_shared<Inode>(Inode{std::string(bytes), mode, uid, gid, next_ino_++, 0, {}});
-  symlinks_.erase(path);
-}
-
-void FakeDisk::AddSymlink(const std::string& path, const std::string& target) {
-  files_.erase(path);
-  symlinks_[path] = target;
-}
-
-void FakeDisk::SetAttributeOf(const std::string& path, const std::string& name,
-                              const std::string& value) {
-  Find(path)->attributes[name] = value;
+      std::make_shared<Inode>(Inode{std::string(bytes), mode, uid, gid, next_ino_++, {}});
 }
 
 void FakeDisk::SetStdin(std::string_view bytes, mode_t type) {
   const auto inode =
-      std::make_shared<Inode>(Inode{std::string(bytes), type | 0600, 1000, 1000, 0, 0, {}});
+      std::make_shared<Inode>(Inode{std::string(bytes), type | 0600, 1000, 1000, 0, {}});
   fds_[0] = OpenFile{inode, "(standard input)"};
 }
 
 int FakeDisk::OpenWrite(const std::string& path, int* fd) {
-  return Call(DiskOp::kOpenWrite, path, [&](int) {
+  return Call(DiskOp::kOpenWrite, [&](int) {
     const auto inode = Find(path);
     return inode ? (*fd = NewDescriptor(inode, path, true), 0) : ENOENT;
   });
@@ -65,37 +53,23 @@ std::optional<FileInfo> FakeDisk::Info(const std::string& path) const {
 }
 
 std::optional<std::string> FakeDisk::LinkTarget(const std::string& path) const {
-  const auto it = symlinks_.find(path);
-  return it == symlinks_.end() ? std::nullopt : std::optional(it->second);
-}
-
-std::map<std::string, std::string> FakeDisk::Attributes(const std::string& path) const {
-  return Find(path)->attributes;
+  const auto entry = Entry(path);
+  return entry && S_ISLNK(entry->mode) ? std::optional(entry->bytes) : std::nullopt;
 }
 
 std::vector<std::string> FakeDisk::Paths() const {
   std::vector<std::string> paths;
   for (const auto& entry : files_) paths.push_back(entry.first);
-  for (const auto& entry : symlinks_) paths.push_back(entry.first);
-  std::sort(paths.begin(), paths.end());
   return paths;
 }
 
 template <typename Body>
-int FakeDisk::Call(DiskOp op, const std::string& path, Body body) {
+int FakeDisk::Call(DiskOp op, Body body) {
   const std::lock_guard lock(mutex_);
-  // A call made from a destructor while memory runs out must not throw: the log loses it then.
-  try {
-    calls_.emplace_back(op, path);
-  } catch (const std::bad_alloc&) {
-    calls_.clear();
-  }
   const int nth = ++counts_[static_cast<std::size_t>(op)];
   int injected = 0;
-  for (const auto& rule : rules_) {
-    if (std::get<0>(rule) == op && std::get<1>(rule) == nth) {
-      injected = std::max(injected, std::get<2>(rule)());
-    }
+  for (const auto& [rule_op, rule_nth, rule] : rules_) {
+    if (rule_op == op && rule_nth == nth) injected = std::max(injected, rule());
   }
   const bool runs = injected == 0 || op == DiskOp::kWrite || op == DiskOp::kClose;
   return runs ? body(injected) : injected;
@@ -103,7 +77,7 @@ int FakeDisk::Call(DiskOp op, const std::string& path, Body body) {
 
 template <typename Body>
 int FakeDisk::OnFile(DiskOp op, int fd, Want want, Body body) {
-  return Call(op, PathOf(fd), [&](int injected) {
+  return Call(op, [&](int injected) {
     const auto it = fds_.find(fd);
     if (it == fds_.end()) return EBADF;
     OpenFile& file = it->second;
@@ -116,15 +90,16 @@ int FakeDisk::OnFile(DiskOp op, int fd, Want want, Body body) {
 std::shared_ptr<FakeDisk::Inode> FakeDisk::Find(const std::string& path) const {
   std::string at = path;
   for (int depth = 0; depth <= kMaxLinkDepth; ++depth) {
-    const auto link = symlinks_.find(at);
-    if (link != symlinks_.end()) {
-      at = Join(FolderOf(at), link->second);
-    } else {
-      const auto file = files_.find(at);
-      return file == files_.end() ? nullptr : file->second;
-    }
+    const auto entry = Entry(at);
+    if (!entry || !S_ISLNK(entry->mode)) return entry;
+    at = Join(FolderOf(at), entry->bytes);
   }
   return nullptr;
+}
+
+std::shared_ptr<FakeDisk::Inode> FakeDisk::Entry(const std::string& path) const {
+  const auto it = files_.find(path);
+  return it == files_.end() ? nullptr : it->second;
 }
 
 std::string FakeDisk::PathOf(int fd) const {
@@ -152,18 +127,16 @@ int FakeDisk::NewDescriptor(std::shared_ptr<Inode> inode, const std::string& pat
 
 bool FakeDisk::IsFolder(const std::string& path) const {
   const auto below = [&](const auto& entry) { return entry.first.starts_with(path + "/"); };
-  return path == "." || path == "/" || std::any_of(files_.begin(), files_.end(), below) ||
-         std::any_of(symlinks_.begin(), symlinks_.end(), below);
+  return path == "." || path == "/" || std::any_of(files_.begin(), files_.end(), below);
 }
 
 FileInfo FakeDisk::InfoOf(const Inode& inode) {
   const auto size = static_cast<off_t>(inode.bytes.size());
-  const timespec time{inode.changes, 0};
-  return {inode.mode, inode.uid, inode.gid, 1, size, 1, inode.ino, time, time};
+  return {inode.mode, inode.uid, inode.gid, 1, size, 1, inode.ino, {}, {}};
 }
 
 int FakeDisk::OpenRead(const std::string& path, int* fd) {
-  return Call(DiskOp::kOpenRead, path, [&](int) {
+  return Call(DiskOp::kOpenRead, [&](int) {
     const auto inode = Find(path);
     if (!inode) return IsFolder(path) ? EISDIR : ENOENT;
     return (inode->mode & S_IRUSR) == 0 ? EACCES : (*fd = NewDescriptor(inode, path, false), 0);
@@ -171,56 +144,49 @@ int FakeDisk::OpenRead(const std::string& path, int* fd) {
 }
 
 int FakeDisk::OpenFolder(int at, const std::string& path, int* fd) {
-  const std::string folder = At(at, path);
-  return Call(DiskOp::kOpenFolder, folder, [&](int) {
+  return Call(DiskOp::kOpenFolder, [&, folder = At(at, path)](int) {
     if (path.size() > kPathMax) return ENAMETOOLONG;
-    if (files_.count(folder) != 0) return ENOTDIR;
+    if (Entry(folder)) return ENOTDIR;
     return IsFolder(folder) ? (*fd = NewDescriptor(nullptr, folder, false), 0) : ENOENT;
   });
 }
 
 int FakeDisk::StatAt(int folder, const std::string& name, FileInfo* info) {
-  const std::string path = At(folder, name);
-  return Call(DiskOp::kStatAt, path, [&](int) {
-    const auto it = files_.find(path);
-    if (symlinks_.count(path) == 0 && it == files_.end() && !IsFolder(path)) return ENOENT;
-    *info = symlinks_.count(path) != 0 ? OfType(S_IFLNK | 0777)
-            : it != files_.end()       ? InfoOf(*it->second)
-                                       : OfType(S_IFDIR | 0755);
+  return Call(DiskOp::kStatAt, [&, path = At(folder, name)](int) {
+    const auto entry = Entry(path);
+    if (!entry && !IsFolder(path)) return ENOENT;
+    *info = entry ? InfoOf(*entry) : Folder(0);
     return 0;
   });
 }
 
 int FakeDisk::ReadLinkAt(int folder, const std::string& name, std::string* target) {
-  const std::string path = At(folder, name);
-  return Call(DiskOp::kReadLinkAt, path, [&](int) {
-    const auto it = symlinks_.find(path);
-    return it == symlinks_.end() ? EINVAL : (*target = it->second, 0);
+  return Call(DiskOp::kReadLinkAt, [&, path = At(folder, name)](int) {
+    const auto link = LinkTarget(path);
+    return link ? (*target = *link, 0) : EINVAL;
   });
 }
 
 int FakeDisk::OpenReadAt(int folder, const std::string& name, int* fd) {
-  const std::string path = At(folder, name);
-  return Call(DiskOp::kOpenReadAt, path, [&](int) {
-    const auto it = files_.find(path);
-    if (symlinks_.count(path) != 0) return ELOOP;
-    return it == files_.end() ? ENOENT : (*fd = NewDescriptor(it->second, path, false), 0);
+  return Call(DiskOp::kOpenReadAt, [&, path = At(folder, name)](int) {
+    const auto entry = Entry(path);
+    if (!entry) return ENOENT;
+    return S_ISLNK(entry->mode) ? ELOOP : (*fd = NewDescriptor(entry, path, false), 0);
   });
 }
 
 int FakeDisk::MayWriteAt(int folder, const std::string& name) {
-  const std::string path = At(folder, name);
-  return Call(DiskOp::kMayWriteAt, path, [&](int) {
+  return Call(DiskOp::kMayWriteAt, [&, path = At(folder, name)](int) {
     const auto inode = Find(path);
     return !inode ? ENOENT : (inode->mode & S_IWUSR) == 0 ? EACCES : 0;
   });
 }
 
 int FakeDisk::CreateTempAt(int folder, const std::string& near, int* fd, std::string* name) {
-  return Call(DiskOp::kCreateTemp, At(folder, near), [&](int) {
+  return Call(DiskOp::kCreateTemp, [&](int) {
     do {
       *name = near + ".tmp" + std::to_string(++temp_serial_);
-    } while (Exists(At(folder, *name)));
+    } while (files_.count(At(folder, *name)) != 0);
     AddFile(At(folder, *name), "", 0600);
     *fd = NewDescriptor(files_[At(folder, *name)], At(folder, *name), true);
     return 0;
@@ -229,28 +195,21 @@ int FakeDisk::CreateTempAt(int folder, const std::string& near, int* fd, std::st
 
 // Like rename(2), this replaces the name `to` itself: a symbolic link there is not followed.
 int FakeDisk::RenameAt(int folder, const std::string& from_name, const std::string& to_name) {
-  const std::string from = At(folder, from_name), to = At(folder, to_name);
-  return Call(DiskOp::kRename, from + " -> " + to, [&](int) {
-    if (!Exists(from)) return ENOENT;
+  return Call(DiskOp::kRename, [&, from = At(folder, from_name), to = At(folder, to_name)](int) {
+    if (files_.count(from) == 0) return ENOENT;
     if (from == to) return 0;
     // As atomic as the real one: everything that may allocate comes before the first change.
-    const auto move = [&](auto& from_map, auto& other_map) {
-      auto node = from_map.extract(from);
-      node.key() = to;
-      other_map.erase(to);
-      from_map.erase(to);
-      from_map.insert(std::move(node));
-    };
-    files_.count(from) != 0 ? move(files_, symlinks_) : move(symlinks_, files_);
+    auto node = files_.extract(from);
+    node.key() = to;
+    files_.erase(to);
+    files_.insert(std::move(node));
     return 0;
   });
 }
 
 int FakeDisk::UnlinkAt(int folder, const std::string& name) {
-  const std::string path = At(folder, name);
-  return Call(DiskOp::kUnlink, path, [&](int) {
-    return files_.erase(path) == 0 && symlinks_.erase(path) == 0 ? ENOENT : 0;
-  });
+  return Call(DiskOp::kUnlink,
+              [&, path = At(folder, name)](int) { return files_.erase(path) == 0 ? ENOENT : 0; });
 }
 
 int FakeDisk::Read(int fd, char* buffer, std::size_t cap, std::size_t* got) {
@@ -280,7 +239,6 @@ int FakeDisk::Write(int fd, const char* bytes, std::size_t n) {
     if (data.size() < file.offset + take) data.resize(file.offset + take);
     data.replace(file.offset, take, bytes, take);
     file.offset += take;
-    ++file.inode->changes;
     return injected;
   });
 }
@@ -298,8 +256,7 @@ int FakeDisk::Close(int fd) {
 
 int FakeDisk::Stat(int fd, FileInfo* info) {
   return OnFile(DiskOp::kStat, fd, kAny, [&](OpenFile& file, int) {
-    *info = file.inode ? InfoOf(*file.inode)
-                       : OfType(S_IFDIR | 0755, std::hash<std::string>{}(file.path));
+    *info = file.inode ? InfoOf(*file.inode) : Folder(std::hash<std::string>{}(file.path));
     return 0;
   });
 }
@@ -317,7 +274,6 @@ int FakeDisk::CopyOwnerAndMode(int fd, const FileInfo& like) {
     inode.mode = (inode.mode & S_IFMT) | (like.mode & 07777);
     inode.uid = like.uid;
     inode.gid = like.gid;
-    ++inode.changes;
     return 0;
   });
 }
@@ -340,13 +296,12 @@ int FakeDisk::GetAttribute(int fd, const std::string& name, std::string* value) 
 int FakeDisk::SetAttribute(int fd, const std::string& name, const std::string& value) {
   return OnFile(DiskOp::kSetAttribute, fd, kWrites, [&](OpenFile& file, int) {
     file.inode->attributes[name] = value;
-    ++file.inode->changes;
     return 0;
   });
 }
 
-int FakeDisk::FreeSpace(const std::string& path, double* bytes) {
-  return Call(DiskOp::kFreeSpace, path, [&](int) { return *bytes = free_space_, 0; });
+int FakeDisk::FreeSpace(const std::string& /*path*/, double* bytes) {
+  return Call(DiskOp::kFreeSpace, [&](int) { return *bytes = free_space_, 0; });
 }
 
 }  // namespace lowtags

@@ -15,7 +15,6 @@
 #include <string>
 #include <string_view>
 #include <tuple>
-#include <utility>
 #include <vector>
 
 #include "support/disk.h"
@@ -31,11 +30,9 @@ enum class DiskOp {
 };
 // clang-format on
 
-// The call and the path given, or the one its descriptor was opened under.
-using DiskCall = std::pair<DiskOp, std::string>;
-
 // Folders exist where files are below them; a path is a file, a symbolic link or a folder. The
-// process owns every file, is not root, and may give a file any owner.
+// process owns every file, is not root, and may give a file any owner. Times never change: a
+// file changes by being replaced.
 class FakeDisk : public Disk {
  public:
   // A folder path longer than this is refused whole, as PATH_MAX makes the system do.
@@ -45,10 +42,14 @@ class FakeDisk : public Disk {
   void AddFile(const std::string& path, std::string_view bytes, mode_t perms = 0644,
                uid_t uid = 1000, gid_t gid = 1000);
   // A relative target is taken from the link's folder, as the real file system does.
-  void AddSymlink(const std::string& path, const std::string& target);
+  void AddSymlink(const std::string& path, const std::string& target) {
+    AddFile(path, target, S_IFLNK | 0777);
+  }
   // A FIFO or a device: `type` gives which.
   void AddSpecial(const std::string& path, mode_t type) { AddFile(path, "", type | 0666); }
-  void SetAttributeOf(const std::string& path, const std::string& name, const std::string& value);
+  void SetAttributeOf(const std::string& path, const std::string& name, const std::string& value) {
+    Find(path)->attributes[name] = value;
+  }
   // The nth call (counted from 1) of op fails with err before it changes anything, except that a
   // failing Write first stores half of its bytes, as a full disk takes what fits, and a failing
   // Close still releases the descriptor, as on Linux.
@@ -73,11 +74,12 @@ class FakeDisk : public Disk {
   std::optional<std::string> Contents(const std::string& path) const;
   std::optional<FileInfo> Info(const std::string& path) const;
   std::optional<std::string> LinkTarget(const std::string& path) const;
-  std::map<std::string, std::string> Attributes(const std::string& path) const;
+  std::map<std::string, std::string> Attributes(const std::string& path) const {
+    return Find(path)->attributes;
+  }
   // Every name, files and symbolic links alike, sorted.
   std::vector<std::string> Paths() const;
   std::size_t OpenDescriptors() const { return fds_.size(); }
-  const std::vector<DiskCall>& calls() const { return calls_; }
   int Count(DiskOp op) const { return counts_[static_cast<std::size_t>(op)]; }
 
   int OpenRead(const std::string& path, int* fd) override;
@@ -104,13 +106,13 @@ class FakeDisk : public Disk {
   int FreeSpace(const std::string& path, double* bytes) override;
 
  private:
+  // A file, or a symbolic link holding its target as its bytes.
   struct Inode {
     std::string bytes;
     mode_t mode = 0;
     uid_t uid = 1000;
     gid_t gid = 1000;
     ino_t ino = 0;
-    long changes = 0;  // stands for both times
     std::map<std::string, std::string> attributes;
   };
   struct OpenFile {
@@ -119,39 +121,39 @@ class FakeDisk : public Disk {
     bool writes = false;  // else it reads
     std::size_t offset = 0;
   };
-
-  // Logs the call on path, runs the rules set for it, and returns the error injected into it,
-  // else what body(injected) gives, under the lock. Write and Close run body even then.
-  template <typename Body>
-  int Call(DiskOp op, const std::string& path, Body body);
   // Which descriptors a call takes: any, one with a file, one open to read or to write.
   enum Want { kAny, kFiles, kReads, kWrites };
+
+  // Counts the call, runs the rules set for it, and returns the error injected into it, else what
+  // body(injected) gives, under the lock. Write and Close run body even then.
+  template <typename Body>
+  int Call(DiskOp op, Body body);
   // The same on fd's open file, or EBADF when the call does not take it.
   template <typename Body>
   int OnFile(DiskOp op, int fd, Want want, Body body);
   // Bytes from `at`, as far as cap and the read chunk allow.
   std::size_t Copy(const Inode& inode, std::size_t at, char* buffer, std::size_t cap) const;
+  // The file a path gives, links followed.
   std::shared_ptr<Inode> Find(const std::string& path) const;
+  // The name itself, a link not followed.
+  std::shared_ptr<Inode> Entry(const std::string& path) const;
   std::string PathOf(int fd) const;
   // The path of `name` in the folder open as `folder`.
   std::string At(int folder, const std::string& name) const { return Join(PathOf(folder), name); }
   static std::string Join(const std::string& folder, const std::string& name);
   int NewDescriptor(std::shared_ptr<Inode> inode, const std::string& path, bool writes);
-  bool Exists(const std::string& path) const { return files_.count(path) + symlinks_.count(path); }
   bool IsFolder(const std::string& path) const;
   static FileInfo InfoOf(const Inode& inode);
 
   // The Disk calls may come from two threads; an action run at a call may make another.
   mutable std::recursive_mutex mutex_;
   std::map<std::string, std::shared_ptr<Inode>> files_;
-  std::map<std::string, std::string> symlinks_;
   std::map<int, OpenFile> fds_;
   int next_fd_ = 3;
   int temp_serial_ = 0;
   ino_t next_ino_ = 1;
   std::vector<std::tuple<DiskOp, int, std::function<int()>>> rules_;  // the error to inject or 0
   std::array<int, static_cast<std::size_t>(DiskOp::kOpenWrite) + 1> counts_{};
-  std::vector<DiskCall> calls_;
   std::size_t read_chunk_ = static_cast<std::size_t>(-1);
   double free_space_ = 1e9;
   bool read_only_ = false;
