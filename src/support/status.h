@@ -28,8 +28,6 @@ class Status {
   Step step() const { return step_; }
   int code() const { return code_; }
   bool operator==(const Status&) const = default;
-  // Against an errno value a status compares by its cause, 0 meaning ok.
-  bool operator==(int err) const { return code_ == err; }
 
  private:
   Step step_ = Step::kNone;
