@@ -45,47 +45,91 @@ ProgramRun RunOn(FakeDisk& disk, const Names& names, const Names& options = {"-w
   return run;
 }
 
-struct FailureCase {
-  DiskOp op;
-  int err;
+using Step = std::function<void(FakeDisk&)>;
+
+Step Fail(DiskOp op, int err, int nth = 1) {
+  return [=](FakeDisk& d) { d.FailCall(op, nth, err); };
+}
+Step Attribute(const char* name) {
+  return [=](FakeDisk& d) { d.SetAttributeOf("/s/0.htm", name, "x"); };
+}
+// `act` (on the disk) while the first file is converted, as another program would.
+Step Meanwhile(std::function<void(FakeDisk&)> act) {
+  return [=](FakeDisk& d) { d.OnCall(DiskOp::kRead, 1, [&d, act] { act(d); }); };
+}
+
+// A -w run on a disk holding /s/0.htm to /s/5.htm (kOld), /s/bad.htm (a tag left open) and what
+// `setup` adds; `check` looks at what else matters.
+struct Scene {
+  const char* name;
+  std::vector<Step> setup;
+  Names args;
   int status;
-  const char* out;
-  const char* attribute = "";  // one the first page carries, when not ""
-  int pages = 1;               // more than two share a sync of their file system
+  std::string out;
+  const char* pages = "oooooo";  // what each page then holds: (o)ld, (n)ew or (s)aved meanwhile
+  Step check = nullptr;
 };
 
-// Whatever fails, the files are as they were, no temporary file is left, and nothing stays open.
-// Access must never widen: an access list or a user's attribute that cannot be copied keeps the
-// file; a security label the system sets itself does not.
-TEST(RewriteTest, FailureLeavesTheFilesAsTheyWere) {
-  const char* const kFailed = "/s/0.htm: failed to rewrite\r\n";
-  const char* const kCannot = "/s/0.htm: cannot open to write\r\n";
-  const char* const kNotFound = "/s/0.htm: not found\r\n";
-  const std::vector<FailureCase> cases = {
-      {DiskOp::kWrite, ENOSPC, 1, kFailed},
-      {DiskOp::kSync, EIO, 1, kFailed},
-      {DiskOp::kSyncFileSystem, EIO, 1, kFailed, "", 3},
-      {DiskOp::kCopyOwnerAndMode, EPERM, 1, kFailed},
-      {DiskOp::kListAttributes, EIO, 1, kFailed},
-      {DiskOp::kClose, EIO, 1, kFailed},
-      {DiskOp::kRename, EXDEV, 1, kFailed},
-      {DiskOp::kCreateTemp, EACCES, 1, kCannot},
-      {DiskOp::kMayWriteAt, EROFS, 1, kCannot},
-      {DiskOp::kOpenFolder, EACCES, 2, kNotFound},
-      {DiskOp::kStatAt, EIO, 2, kNotFound},
-      {DiskOp::kOpenReadAt, EACCES, 2, kNotFound},
-      {DiskOp::kSetAttribute, EPERM, 1, kFailed, "system.posix_acl_access"},
-      {DiskOp::kSetAttribute, EPERM, 1, kFailed, "user.origin"}};
-  for (const FailureCase& c : cases) {
-    SCOPED_TRACE(std::to_string(static_cast<int>(c.op)) + " " + c.attribute);
+// Whatever fails, the files not yet replaced are as they were, no temporary file is left, and
+// nothing stays open. Access must never widen: an access list or a user's attribute that cannot
+// be copied keeps the file; a security label the system sets itself does not. A file that changes
+// while it is converted is left as it is then, and the run goes on. Files of one batch are
+// replaced in order up to one that fails, with the messages of a run without batches; one sync for
+// the batch's data, before the first rename, and one for the renames made.
+TEST(RewriteTest, HowEachRunEnds) {
+  const std::string kFailed = "/s/0.htm: failed to rewrite\r\n";
+  const std::string kCannot = "/s/0.htm: cannot open to write\r\n";
+  const std::string kNotFound = "/s/0.htm: not found\r\n";
+  const std::string kChanged = "/s/0.htm: changed while converting\r\n";
+  const Names k0 = {"/s/0.htm"}, k012 = {"/s/0.htm", "/s/1.htm", "/s/2.htm"};
+  // clang-format off
+  const std::vector<Scene> cases = {
+      {"write", {Fail(DiskOp::kWrite, ENOSPC)}, k0, 1, kFailed},
+      {"sync", {Fail(DiskOp::kSync, EIO)}, k0, 1, kFailed},
+      {"sync of the file system", {Fail(DiskOp::kSyncFileSystem, EIO)}, k012, 1, kFailed},
+      {"owner and mode", {Fail(DiskOp::kCopyOwnerAndMode, EPERM)}, k0, 1, kFailed},
+      {"attribute list", {Fail(DiskOp::kListAttributes, EIO)}, k0, 1, kFailed},
+      {"access list", {Attribute("system.posix_acl_access"), Fail(DiskOp::kSetAttribute, EPERM)}, k0, 1, kFailed},
+      {"user attribute", {Attribute("user.origin"), Fail(DiskOp::kSetAttribute, EPERM)}, k0, 1, kFailed},
+      {"close", {Fail(DiskOp::kClose, EIO)}, k0, 1, kFailed},
+      {"rename", {Fail(DiskOp::kRename, EXDEV)}, k0, 1, kFailed},
+      {"temporary file", {Fail(DiskOp::kCreateTemp, EACCES)}, k0, 1, kCannot},
+      {"may not write", {Fail(DiskOp::kMayWriteAt, EROFS)}, k0, 1, kCannot},
+      {"folder", {Fail(DiskOp::kOpenFolder, EACCES)}, k0, 2, kNotFound},
+      {"look", {Fail(DiskOp::kStatAt, EIO)}, k0, 2, kNotFound},
+      {"open", {Fail(DiskOp::kOpenReadAt, EACCES)}, k0, 2, kNotFound},
+      {"saved meanwhile", {Meanwhile([](FakeDisk& d) { d.AddFile("/s/0.htm", "saved\r\n"); })}, {"/s/0.htm", "/s/1.htm"}, 2, kChanged, "snoooo"},
+      {"linked meanwhile", {Meanwhile([](FakeDisk& d) { d.AddSymlink("/s/0.htm", "4.htm"); })}, {"/s/0.htm", "/s/1.htm"}, 2, kChanged, "onoooo"},
+      {"rename in a batch",
+       {Fail(DiskOp::kRename, EIO, 3),
+        [](FakeDisk& d) { d.OnCall(DiskOp::kRename, 1, [&d] { EXPECT_EQ(d.Count(DiskOp::kSyncFileSystem), 1); }); }},
+       {"/s/1.htm", "/s/missing.htm", "/s/2.htm", "/s/3.htm", "/s/bad.htm", "/s/4.htm", "/s/5.htm"}, 1,
+       "/s/missing.htm: not found\r\n/s/3.htm: failed to rewrite\r\n", "onnooo",
+       [](FakeDisk& d) { EXPECT_EQ(d.Count(DiskOp::kSyncFileSystem), 2); }},
+      // Named again (through a link) while it waits in the batch, it is read after the batch is put in place.
+      {"named twice",
+       {[](FakeDisk& d) { d.AddSymlink("/s/link.htm", "0.htm"); },
+        [](FakeDisk& d) { d.OnCall(DiskOp::kOpenReadAt, 4, [&d] { EXPECT_EQ(d.Count(DiskOp::kRename), 2); }); }},
+       {"/s/0.htm", "/s/1.htm", "/s/link.htm"}, 0, "", "nnoooo",
+       [](FakeDisk& d) { EXPECT_EQ(d.Count(DiskOp::kOpenReadAt), 4); }}};
+  // clang-format on
+  for (const Scene& c : cases) {
+    SCOPED_TRACE(c.name);
     FakeDisk disk;
-    const Names names = AddPages(disk, c.pages);
-    if (*c.attribute != '\0') disk.SetAttributeOf(names[0], c.attribute, "x");
-    disk.FailCall(c.op, 1, c.err);
-    const ProgramRun run = RunOn(disk, names);
+    const Names pages = AddPages(disk, 6);
+    disk.AddFile("/s/bad.htm", "<A <B>\n");
+    for (const Step& step : c.setup) step(disk);
+    const ProgramRun run = RunOn(disk, c.args);
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.out, c.out);
-    for (const std::string& name : names) EXPECT_EQ(disk.Contents(name), kOld);
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+      const char held = c.pages[i];
+      EXPECT_EQ(disk.Contents(pages[i]), held == 'n'   ? kNew
+                                         : held == 's' ? "saved\r\n"
+                                                       : kOld)
+          << i;
+    }
+    if (c.check) c.check(disk);
   }
 }
 
@@ -201,46 +245,6 @@ TEST(RewriteTest, LinksSpecialFilesAndLongPaths) {
   EXPECT_EQ(disk.Count(DiskOp::kOpenReadAt), 2);  // the regular files alone
 }
 
-// Another program acts while the file is converted (its first read): the name no longer gives
-// the file that was read, so nothing is renamed over it, and the run goes on.
-TEST(RewriteTest, FileChangedWhileConvertingIsLeftAsItIsNow) {
-  const std::vector<std::function<void(FakeDisk&)>> cases = {
-      [](FakeDisk& d) { d.AddFile(kPage, "saved\r\n"); },
-      [](FakeDisk& d) { d.AddSymlink(kPage, "secret.htm"); }};
-  for (const auto& act : cases) {
-    FakeDisk disk;
-    disk.AddFile(kPage, kOld);
-    disk.AddFile("/site/secret.htm", "secret\r\n", 0600);
-    disk.AddFile("/site/next.htm", kOld);
-    disk.OnCall(DiskOp::kRead, 1, [&disk, &act] { act(disk); });
-    const ProgramRun run = RunOn(disk, {kPage, "/site/next.htm"});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.out, "/site/page.htm: changed while converting\r\n");
-    EXPECT_EQ(disk.Contents("/site/secret.htm"), "secret\r\n");
-    EXPECT_NE(disk.Contents(kPage), kNew);
-    EXPECT_EQ(disk.Contents("/site/next.htm"), kNew);
-  }
-}
-
-// Five files in one batch, with messages between them, and file 3's rename failing: 1 and 2 are
-// replaced, 3 to 5 are left as they were, and the messages are those of a run without batches.
-// One sync for the batch's data, before the first rename, and one for the renames made.
-TEST(RewriteTest, FailureInTheMiddleOfABatch) {
-  FakeDisk disk;
-  AddPages(disk, 6);
-  disk.AddFile("/s/bad.htm", "<A <B>\n");
-  disk.FailCall(DiskOp::kRename, 3, EIO);
-  disk.OnCall(DiskOp::kRename, 1, [&disk] { EXPECT_EQ(disk.Count(DiskOp::kSyncFileSystem), 1); });
-  const ProgramRun run = RunOn(disk, {"/s/1.htm", "/s/missing.htm", "/s/2.htm", "/s/3.htm",
-                                      "/s/bad.htm", "/s/4.htm", "/s/5.htm"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "/s/missing.htm: not found\r\n/s/3.htm: failed to rewrite\r\n");
-  for (const char* name : {"/s/1.htm", "/s/2.htm", "/s/3.htm", "/s/4.htm", "/s/5.htm"}) {
-    EXPECT_EQ(disk.Contents(name), name[3] < '3' ? kNew : kOld) << name;
-  }
-  EXPECT_EQ(disk.Count(DiskOp::kSyncFileSystem), 2);
-}
-
 // A batch fails while the next is being converted: that one is dropped whole, messages included.
 TEST(RewriteTest, FailedBatchDropsTheNext) {
   FakeDisk disk;
@@ -262,21 +266,6 @@ TEST(RewriteTest, ManyFilesShareTheirSyncs) {
   EXPECT_EQ(RunOn(disk, names).status, 0);
   for (const std::string& name : names) EXPECT_EQ(disk.Contents(name), kNew);
   EXPECT_LE(disk.Count(DiskOp::kSyncFileSystem) + disk.Count(DiskOp::kSync), 10);
-}
-
-// The second time a file is named (here through a link) it is read after its first replacement:
-// found waiting, it is closed again, and the batch is put in place first.
-TEST(RewriteTest, FileNamedTwiceIsConvertedAgainFromItsFirstResult) {
-  FakeDisk disk;
-  disk.AddFile(kPage, kOld);
-  disk.AddSymlink("/site/link.htm", "page.htm");
-  disk.AddFile("/site/other.htm", kOld);
-  disk.OnCall(DiskOp::kOpenReadAt, 4, [&disk] { EXPECT_EQ(disk.Count(DiskOp::kRename), 2); });
-  const ProgramRun run = RunOn(disk, {kPage, "/site/other.htm", "/site/link.htm"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(disk.Contents(kPage), kNew);
-  EXPECT_EQ(disk.Count(DiskOp::kOpenReadAt), 4);
 }
 
 }  // namespace
