@@ -111,15 +111,14 @@ namespace {
 
 // Runs `program` (the built one unless given). Standard input is `stdin_fd`, or /dev/null when it
 // is -1; `env` replaces the environment unless it is empty.
-ProgramRun Spawn(const std::vector<std::string>& args, const std::string& cwd,
+ProgramRun Spawn(std::vector<std::string> args, const std::string& cwd,
                  const std::string& stdout_path, int stdin_fd, std::vector<std::string> env,
                  std::string program = LOWTAGS_BINARY) {
   TempDir capture;
   const std::string out_path = stdout_path.empty() ? capture.path() + "/out" : stdout_path;
   const std::string err_path = capture.path() + "/err";
-  std::vector<std::string> copies(args);
   std::vector<char*> argv = {program.data()};
-  for (std::string& a : copies) argv.push_back(a.data());
+  for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   std::vector<char*> envp;
   for (std::string& e : env) envp.push_back(e.data());
@@ -164,13 +163,9 @@ ProgramRun RunProgramOnPipe(const std::vector<std::string>& args, const std::str
   int ends[2] = {-1, -1};
   if (::pipe(ends) != 0) throw std::runtime_error("no pipe");
   // Small enough for the pipe's buffer: written whole before the program starts.
-  const bool written =
-      ::write(ends[1], input.data(), input.size()) == static_cast<ssize_t>(input.size());
+  const ssize_t written = ::write(ends[1], input.data(), input.size());
   ::close(ends[1]);
-  if (!written) {
-    ::close(ends[0]);
-    throw std::runtime_error("input too large for a pipe");
-  }
+  if (written != static_cast<ssize_t>(input.size())) throw std::runtime_error("input too large");
   std::vector<std::string> env;
   if (!lc_all.empty()) env = {"LC_ALL=" + lc_all, "PATH=/usr/bin:/bin"};
   ProgramRun run = Spawn(args, cwd, "", ends[0], env);
