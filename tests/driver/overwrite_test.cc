@@ -86,10 +86,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, OverwriteTest, ::testing::Values(
               "one.htm: failed to rewrite\r\none.htm 644 2 regular file\ntwo.htm 644 2 regular file\n",
               {{"one.htm", Repeat(kPage, 200)}, {"two.htm", Repeat(kPage, 200)}}},
     // A file it may not write, or one in a folder it may not write, stops the program at once.
-    ShellCase{"UnwritableFile", {{"a.htm", "<B>\n"}, {"b.htm", "<B>\n"}}, "chmod 444 a.htm && chmod 777 . && exec $as \"$0\" -w a.htm b.htm", 1,
-              "a.htm: cannot open to write\r\n", {{"a.htm", "<B>\n"}, {"b.htm", "<B>\n"}}},
-    ShellCase{"UnwritableFolder", {{"a.htm", "<B>\n"}, {"b.htm", "<B>\n"}}, "chmod 666 *.htm && chmod 555 . && $as \"$0\" -w a.htm b.htm; s=$?; chmod 755 .; exit $s", 1,
-              "a.htm: cannot open to write\r\n", {{"a.htm", "<B>\n"}, {"b.htm", "<B>\n"}}},
+    ShellCase{"Unwritable", {{"a.htm", "<B>\n"}, {"b.htm", "<B>\n"}}, "chmod 444 a.htm && chmod 777 . && $as \"$0\" -w a.htm b.htm;"
+              " chmod 666 *.htm && chmod 555 . && $as \"$0\" -w b.htm a.htm; s=$?; chmod 755 .; exit $s", 1,
+              "a.htm: cannot open to write\r\nb.htm: cannot open to write\r\n", {{"a.htm", "<B>\n"}, {"b.htm", "<B>\n"}}},
     // In a sticky folder nobody may write root's file but not rename over it.
     ShellCase{"FailedRenameNeedsRoot", {{"a.htm", "<B>\n"}}, "chmod 666 a.htm && chmod 1777 . && exec $as \"$0\" -w a.htm", 1,
               "a.htm: failed to rewrite\r\n", {{"a.htm", "<B>\n"}}},
