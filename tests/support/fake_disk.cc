@@ -116,7 +116,6 @@ std::string FakeDisk::Join(const std::string& folder, const std::string& name) {
                                                      : folder + "/" + name;
   while (path.size() > 1 && path.ends_with('/')) path.pop_back();
   while (path.size() > 2 && path.ends_with("/.")) path.resize(path.size() - 2);
-  if (path.starts_with("./") && path.size() > 2) path.erase(0, 2);
   return path.empty() ? "." : path;
 }
 
