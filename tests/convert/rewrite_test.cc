@@ -111,7 +111,22 @@ TEST(RewriteTest, HowEachRunEnds) {
        {[](FakeDisk& d) { d.AddSymlink("/s/link.htm", "0.htm"); },
         [](FakeDisk& d) { d.OnCall(DiskOp::kOpenReadAt, 4, [&d] { EXPECT_EQ(d.Count(DiskOp::kRename), 2); }); }},
        {"/s/0.htm", "/s/1.htm", "/s/link.htm"}, 0, "", "nnoooo",
-       [](FakeDisk& d) { EXPECT_EQ(d.Count(DiskOp::kOpenReadAt), 4); }}};
+       [](FakeDisk& d) { EXPECT_EQ(d.Count(DiskOp::kOpenReadAt), 4); }},
+      // Owner, mode and the attributes that matter are kept. The new text is synced before it takes
+      // the name, the folder once after; two files are too few to sync the whole file system for.
+      {"kept", {[](FakeDisk& d) { d.AddFile("/s/0.htm", kOld, 0640, 501, 20); }, Attribute("security.selinux"),
+                Attribute("system.posix_acl_access"), Attribute("user.origin"), Fail(DiskOp::kSetAttribute, EPERM),
+                [](FakeDisk& d) { d.OnCall(DiskOp::kRename, 1, [&d] { EXPECT_EQ(d.Count(DiskOp::kSync), 2); }); }},
+       {"/s/0.htm", "/s/1.htm"}, 0, "", "nnoooo",
+       [](FakeDisk& d) {
+         const FileInfo info = *d.Info("/s/0.htm");
+         EXPECT_EQ(info.mode, static_cast<mode_t>(S_IFREG | 0640));
+         EXPECT_EQ(info.uid, 501u);
+         EXPECT_EQ(info.gid, 20u);
+         EXPECT_EQ(d.Attributes("/s/0.htm").size(), 2u);  // not the label: the system sets its own
+         EXPECT_EQ(d.Count(DiskOp::kSync), 3);
+         EXPECT_EQ(d.Count(DiskOp::kSyncFileSystem), 0);
+       }}};
   // clang-format on
   for (const Scene& c : cases) {
     SCOPED_TRACE(c.name);
@@ -131,28 +146,6 @@ TEST(RewriteTest, HowEachRunEnds) {
     }
     if (c.check) c.check(disk);
   }
-}
-
-// The new text is synced before it takes the name, and the folder once after. Two files are too
-// few to sync the whole file system for.
-TEST(RewriteTest, KeepsOwnerModeAndAttributesAndSyncsAroundTheRenames) {
-  FakeDisk disk;
-  disk.AddFile(kPage, kOld, 0640, 501, 20);
-  disk.AddFile("/site/b.htm", kOld);
-  for (const char* name : {"security.selinux", "system.posix_acl_access", "user.origin"}) {
-    disk.SetAttributeOf(kPage, name, "x");
-  }
-  disk.FailCall(DiskOp::kSetAttribute, 1, EPERM);  // the label: the system sets its own
-  disk.OnCall(DiskOp::kRename, 1, [&disk] { EXPECT_EQ(disk.Count(DiskOp::kSync), 2); });
-  EXPECT_EQ(RunOn(disk, {kPage, "/site/b.htm"}).status, 0);
-  EXPECT_EQ(disk.Contents(kPage), kNew);
-  const auto info = disk.Info(kPage);
-  EXPECT_EQ(info->mode, static_cast<mode_t>(S_IFREG | 0640));
-  EXPECT_EQ(info->uid, 501u);
-  EXPECT_EQ(info->gid, 20u);
-  EXPECT_EQ(disk.Attributes(kPage).size(), 2u);
-  EXPECT_EQ(disk.Count(DiskOp::kSync), 3);
-  EXPECT_EQ(disk.Count(DiskOp::kSyncFileSystem), 0);
 }
 
 // An unchanged file is not written at all. A new text that is the old one cut short, or that
