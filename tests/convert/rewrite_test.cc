@@ -197,9 +197,7 @@ TEST(RewriteTest, LargeFileHoldsWhatStandardOutputShows) {
     disk.AddFile(broken, page + "<A <B>\n");
     disk.set_read_chunk(50'000);
     const ProgramRun shown = RunOn(disk, {kPage}, options);
-    Names with_w = options;
-    with_w.push_back("-w");
-    const ProgramRun run = RunOn(disk, {kPage, broken}, with_w);
+    const ProgramRun run = RunOn(disk, {"-w", kPage, broken}, options);
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.out.find(broken + ": failed to convert"), std::string::npos) << run.out;
     EXPECT_TRUE(disk.Contents(kPage) == shown.out) << "differs from standard output";
@@ -238,27 +236,24 @@ TEST(RewriteTest, LinksSpecialFilesAndLongPaths) {
   EXPECT_EQ(disk.Count(DiskOp::kOpenReadAt), 2);  // the regular files alone
 }
 
-// A batch fails while the next is being converted: that one is dropped whole, messages included.
-TEST(RewriteTest, FailedBatchDropsTheNext) {
-  FakeDisk disk;
-  Names names = AddPages(disk, 300);
-  disk.FailCall(DiskOp::kRename, 10, EIO);
-  names.insert(names.begin() + 269, "/s/missing.htm");  // in the second batch
-  const ProgramRun run = RunOn(disk, names);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "/s/9.htm: failed to rewrite\r\n");
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    EXPECT_EQ(disk.Contents(names[i]).value_or(kOld), i < 9 ? kNew : kOld) << i;
+// Many files share their syncs. A batch that fails while the next is being converted drops that
+// one whole, messages included.
+TEST(RewriteTest, ManyFilesInBatches) {
+  for (const int failing : {0, 10}) {
+    FakeDisk disk;
+    Names names = AddPages(disk, 300);
+    disk.FailCall(DiskOp::kRename, failing, EIO);
+    names.insert(names.begin() + 269, "/s/missing.htm");  // in the second batch
+    const ProgramRun run = RunOn(disk, names);
+    EXPECT_EQ(run.status, failing != 0 ? 1 : 2);
+    EXPECT_EQ(run.out,
+              failing != 0 ? "/s/9.htm: failed to rewrite\r\n" : "/s/missing.htm: not found\r\n");
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      const std::string& want = failing == 0 || i < 9 ? kNew : kOld;
+      EXPECT_EQ(disk.Contents(names[i]).value_or(want), want) << i;
+    }
+    EXPECT_LE(disk.Count(DiskOp::kSyncFileSystem) + disk.Count(DiskOp::kSync), 10);
   }
-}
-
-// Many files share their syncs.
-TEST(RewriteTest, ManyFilesShareTheirSyncs) {
-  FakeDisk disk;
-  const Names names = AddPages(disk, 200);
-  EXPECT_EQ(RunOn(disk, names).status, 0);
-  for (const std::string& name : names) EXPECT_EQ(disk.Contents(name), kNew);
-  EXPECT_LE(disk.Count(DiskOp::kSyncFileSystem) + disk.Count(DiskOp::kSync), 10);
 }
 
 }  // namespace
