@@ -1,5 +1,4 @@
 // -w end to end on the real file system: what it keeps, what it refuses, where it stops.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -12,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "convert/rewrite.h"
 #include "test_support.h"
 
 namespace lowtags {
@@ -155,8 +153,7 @@ TEST(OverwriteSignalTest, SignalRemovesTemporaryFiles) {
       const std::size_t repeat = files == 1 ? 1'500'000 : 1;
       std::vector<std::string> args = {LOWTAGS_BINARY, "-w"};
       for (std::size_t i = 0; i < files; ++i) {
-        args.push_back(std::to_string(i) + ".htm");
-        dir.Write(args.back(), Repeat(kPage, repeat));
+        dir.Write(args.emplace_back(std::to_string(i) + ".htm"), Repeat(kPage, repeat));
       }
       const pid_t pid = ::fork();
       if (pid == 0) {
