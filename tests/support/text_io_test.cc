@@ -135,16 +135,5 @@ TEST(TextWriterTest, NewlinesBecomeCrLfInWhateverBlocksTheyFall) {
   }
 }
 
-// A writer given up on stops its thread without waiting for what is still queued; whatever reached
-// the file came in whole blocks, in order.
-TEST(TextWriterTest, BackgroundWriterDroppedUnflushedEndsCleanly) {
-  FakeOutput o(true);
-  for (int i = 0; i < 12; ++i) o.out->Write(std::string(TextWriter::kBlock / 2, 'a'));
-  o.out.reset();
-  const std::string written = *o.disk.Contents("o");
-  EXPECT_EQ(written.size() % (TextWriter::kBlock / 2), 0u);
-  EXPECT_EQ(written, std::string(written.size(), 'a'));
-}
-
 }  // namespace
 }  // namespace lowtags
