@@ -173,7 +173,9 @@ ProgramRun RunProgramOnPipe(const std::vector<std::string>& args, const std::str
   return run;
 }
 
-ProgramRun RunOnDisk(FakeDisk& disk, const std::vector<const char*>& args) {
+ProgramRun RunOnDisk(FakeDisk& disk, const std::vector<std::string>& args) {
+  std::vector<const char*> argv;
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
   disk.AddFile("out", "");
   disk.AddFile("err", "");
   int out_fd = -1;
@@ -181,7 +183,7 @@ ProgramRun RunOnDisk(FakeDisk& disk, const std::vector<const char*>& args) {
   disk.OpenWrite("out", &out_fd);
   disk.OpenWrite("err", &err_fd);
   ProgramRun run;
-  run.status = RunLowtags(args, disk, out_fd, err_fd, Charset::kShiftJis);
+  run.status = RunLowtags(argv, disk, out_fd, err_fd, Charset::kShiftJis);
   disk.Close(out_fd);
   disk.Close(err_fd);
   run.out = disk.Contents("out").value_or("");

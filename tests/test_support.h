@@ -77,6 +77,6 @@ ProgramRun RunShell(const std::string& script, const std::string& cwd);
 
 // Runs the program's file loop on a fake disk, standard output and error going to its files
 // "out" and "err".
-ProgramRun RunOnDisk(FakeDisk& disk, const std::vector<const char*>& args);
+ProgramRun RunOnDisk(FakeDisk& disk, const std::vector<std::string>& args);
 
 }  // namespace lowtags::testing

@@ -36,9 +36,8 @@ Names AddPages(FakeDisk& disk, int n) {
 // temporary file, and every name it found.
 ProgramRun RunOn(FakeDisk& disk, const Names& names, const Names& options = {"-w"}) {
   const Names paths = disk.Paths();
-  std::vector<const char*> args;
-  for (const std::string& arg : options) args.push_back(arg.c_str());
-  for (const std::string& name : names) args.push_back(name.c_str());
+  Names args = options;
+  args.insert(args.end(), names.begin(), names.end());
   const ProgramRun run = testing::RunOnDisk(disk, args);
   EXPECT_EQ(disk.OpenDescriptors(), 0u);
   EXPECT_EQ(disk.Paths(), paths);
