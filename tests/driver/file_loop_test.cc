@@ -34,7 +34,7 @@ struct RunCase {
   std::string out;
   Setup setup = {};
   std::string page = "<B>x</B>\n";
-  std::optional<std::string> after = std::nullopt;  // page.htm at the end, when it matters
+  std::optional<std::string> after = std::nullopt;  // page.htm at the end, when not `page`
 };
 
 std::function<void(FakeDisk&)> Fail(DiskOp op, int err, int nth = 1) {
@@ -68,7 +68,7 @@ TEST(FileLoopTest, StatusAndOutput) {
       {"name cut", kLongName + "nnnnnnnnnnnn", 2, std::string(768, 'n') + ": not found\r\n"},
       {"bracket error", "bad.htm page.htm", 2, kBad + "<b>x</b>\r\n"},
       {"bracket error ignored", "-i bad.htm", 0, "<b"},
-      {"-w failure goes on", "-w bad.htm page.htm", 2, kBad.substr(2)},
+      {"-w failure goes on", "-w bad.htm page.htm", 2, kBad.substr(2), {}, "<B>x</B>\n", "<b>x</b>\r\n"},
       {"-w stops", "-w page.htm bad.htm", 1, "page.htm: failed to rewrite\r\n", {Fail(DiskOp::kRename, EIO)}},
       // Read-only media show no free space, and need none.
       {"full read-only media", "page.htm", 0, "<b>x</b>\r\n", {Space(0.0), [](FakeDisk& d) { d.set_read_only(true); }}},
@@ -83,7 +83,7 @@ TEST(FileLoopTest, StatusAndOutput) {
       {"full disk, stdin from a file", "-", 2, "<i>y</i>\r\nno free disk space\r\n-: failed to convert\r\n",
        {Space(0.0), [](FakeDisk& d) { d.SetStdin("<I>y</I>\n", S_IFREG); }}},
       {"stdin read error", "- page.htm", 2, "-: failed to convert\r\n<b>x</b>\r\n", {Fail(DiskOp::kRead, EIO)}},
-      {"stdin under -w", "-w - page.htm", 2, "-: not a regular file\r\n"},
+      {"stdin under -w", "-w - page.htm", 2, "-: not a regular file\r\n", {}, "<B>x</B>\n", "<b>x</b>\r\n"},
       {"read error", "page.htm bad.htm", 2, "<b>one</b>\r\npage.htm: failed to convert\r\n" + kBad, kSecondReadFails, kTwoLines},
       {"read error under -w", "-w page.htm", 2, "page.htm: failed to convert\r\n", kSecondReadFails, kTwoLines, kTwoLines},
       {"utf8 page refused", "-w page.htm", 2, "page.htm: not Shift_JIS text (UTF-8)\r\n", {}, kUtf8Page, kUtf8Page},
@@ -106,16 +106,11 @@ TEST(FileLoopTest, StatusAndOutput) {
     disk.SetStdin("<I>y</I>\n");
     for (const auto& step : c.setup) step(disk);
     std::istringstream split(c.args);
-    const std::vector<std::string> words{std::istream_iterator<std::string>(split), {}};
-    std::vector<const char*> args;
-    for (const std::string& word : words) args.push_back(word.c_str());
-    const ProgramRun run = RunOnDisk(disk, args);
+    const ProgramRun run = RunOnDisk(disk, {std::istream_iterator<std::string>(split), {}});
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.out, c.out);
     EXPECT_EQ(run.err, "");
-    if (c.after) {
-      EXPECT_EQ(disk.Contents("page.htm"), *c.after);
-    }
+    EXPECT_EQ(disk.Contents("page.htm"), c.after.value_or(c.page));
   }
 }
 
