@@ -61,8 +61,7 @@ INSTANTIATE_TEST_SUITE_P(Text, ConvertTest, ::testing::ValuesIn(Text({
     {"EmptyFile", "", "", ""},
     // comments
     {"StripCommentAndLoneClose", "r", "<P><!-- note --><B>Hello</B>a-->b\n", "<p><b>Hello</b>ab\n"},
-    {"StripAcrossLinesKeepsNewlineAfterOpen", "r", "text <!-- start\nmiddle\nend --> more\na<!--\nb-->c\n", "text  more\na\nc\n"},
-    {"FileEndsInStrippedComment", "r", "a<!-- b\nc\n", "a"},
+    {"StripAcrossLinesToEndOfFile", "r", "text <!-- start\nmiddle\nend --> more\na<!--\nb-->c\nd<!-- e\nf\n", "text  more\na\nc\nd"},
     {"CommentDashesDoNotCloseTag", "", "<A HREF=x-->\n<B>\n", "<a href=x-->\npage.htm:2: <B>\n'<' does not close.\n", kFailed},
     // brackets
     {"SecondOpen", "", "<A HREF=\"x\" <B>\n", "page.htm:1: <a href=\"x\" <B>\n'<' does not close.\n", kFailed},
@@ -82,10 +81,9 @@ INSTANTIATE_TEST_SUITE_P(Text, ConvertTest, ::testing::ValuesIn(Text({
     // A link's name ends at a blank, its '>' or the line's end; longer names are other tags.
     {"LinkNameEnds", "fi", "<A>1<a\tB=c>2<ABBR>3<A HREF=x>4</a><A\n<a", "12<abbr>34<a\n<a"},
     {"NotLinks", "f", "<ADDRESS>x</ADDRESS><abbr>y</abbr><AREA HREF=\"m/x.htm\">\n", "<address>x</address><abbr>y</abbr><area href=\"m/x.htm\">\n"},
-    {"Images", "m", "a<IMG SRC=\"p.gif\">b\n<IMG\nSRC=x>\n<Img SRC=x>\n", "ab\n<img\nsrc=x>\n<img src=x>\n"},
+    {"ImagesDeletedThroughGtInQuotes", "mi", "a<IMG SRC=\"p.gif\">b\n<IMG\nSRC=x>\n<Img SRC=x><IMG ALT=\"a>b\" SRC=\"x.gif\">\n", "ab\n<img\nsrc=x>\n<img src=x>b\" SRC=\"x.gif\">\n"},
     {"Fonts", "o", "<FONT SIZE=2>x</FONT><B>y</Font>\n", "x<b>y</font>\n"},
     {"BackgroundSound", "s", "a<BGSOUND SRC=\"a.mid\">b\n", "ab\n"},
-    {"DeleteThroughIgnoresQuotes", "mi", "<IMG ALT=\"a>b\" SRC=\"x.gif\">\n", "b\" SRC=\"x.gif\">\n"},
     {"DeleteThroughIgnoresQuotesError", "m", "<IMG ALT=\"a>b\" SRC=\"x.gif\">\n", "page.htm:1: b\" SRC=\"x.gif\">\n'>' does not correspond with '<'.\n", kFailed},
     {"BgcolorQuotedOnly", "b", "<BODY BGCOLOR=\"#FFFFFF\" TEXT=\"#0\"><BODY BGCOLOR=#FFFFFF><BODY bgColor=\"#fff\">\n", "<body  text=\"#0\"><body bgcolor=#FFFFFF><body bgcolor=\"#fff\">\n"},
     {"BgcolorGtBeforeCloseOrNoClose", "bi", "<BODY BGCOLOR=\"a>b\"><BODY BGCOLOR=\"#FFF\n\">\n", "<body bgcolor=\"a>b\"><body bgcolor=\"#FFF\n\">\n"},
@@ -100,9 +98,8 @@ INSTANTIATE_TEST_SUITE_P(Text, ConvertTest, ::testing::ValuesIn(Text({
     // width
     {"LettersPeriodNotWithoutDigitOption", "a", "ＡＢＣ１２３ａｚ１．５\n", "ABC１２３az１．５\n"},
     {"DigitsCommaMinusPeriod", "n", "ＡＢＣ１，０００円 －５ ３－４ １．5 1．５ ９．Ａ\n", "ＡＢＣ1,000円 －5 3-4 1．5 1．5 9．Ａ\n"},
-    {"PeriodBetweenLettersOtherUntouched", "na", "Ａ．Ｂ＃（）\n", "A．B＃（）\n"},
     {"Kana", "k", "ｶﾞｯｺｳ ﾊﾟﾝ ｳﾞ ｱﾞ ｰ ﾞ ﾟ｡｢｣､･\"ｱ\"あｱ\n", "ガッコウ パン ヴ ア゛ ー ゛ ゜。「」、・\"ア\"あア\n"},
-    {"NotInTagsOrCommentsButInPre", "kna", "<IMG ALT=ＡＢＣ１ｱ><!-- ｱ１Ａ --><PRE>ｱ１Ａ</PRE>ｶﾞ１２．５Ｚ\n", "<img alt=ＡＢＣ１ｱ><!-- ｱ１Ａ --><pre>ア1A</pre>ガ12.5Z\n"}})), CaseName);
+    {"NotInTagsOrCommentsButInPre", "kna", "<IMG ALT=ＡＢＣ１ｱ><!-- ｱ１Ａ --><PRE>ｱ１Ａ</PRE>ｶﾞ１２．５Ｚ Ａ．Ｂ＃（）\n", "<img alt=ＡＢＣ１ｱ><!-- ｱ１Ａ --><pre>ア1A</pre>ガ12.5Z A．B＃（）\n"}})), CaseName);
 
 // Bytes that no encoder writes: trail bytes that look like ASCII, NUL, lead bytes at the end,
 // CR and 0x1A, and the 9999-byte piece.

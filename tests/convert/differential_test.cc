@@ -242,11 +242,9 @@ std::vector<std::string> CutInputs() {
 
 // False at a difference, which is reported.
 bool Agrees(const std::string& letters, const std::string& input, std::size_t chunk = 1 << 20) {
-  const std::string difference = Difference(OptionsFromLetters(letters), input, chunk);
-  if (!difference.empty()) {
-    ADD_FAILURE() << "options \"" << letters << "\" read chunk " << chunk << ": " << difference;
-  }
-  return difference.empty();
+  EXPECT_EQ(Difference(OptionsFromLetters(letters), input, chunk), "")
+      << "options \"" << letters << "\" read chunk " << chunk;
+  return !::testing::Test::HasFailure();
 }
 
 // No options, all of them, each alone, and `random_count` random groups.

@@ -76,13 +76,10 @@ TEST(WholeLinesOverwrite, RunningOutOfMemoryLosesNothing) {
     FakeDisk disk;
     disk.AddFile("page.htm", input);
     testing::ProgramRun program;
+    const auto convert = [&] { program = testing::RunOnDisk(disk, {"-wc", "page.htm"}); };
     long made = 0;
     try {
-      made = testing::Allocations(
-          [&] {
-            program = testing::RunOnDisk(disk, {"-wc", "page.htm"});
-          },
-          fail_at);
+      made = testing::Allocations(convert, fail_at);
     } catch (const std::bad_alloc&) {
       program.status = -1;
     }
