@@ -291,10 +291,8 @@ std::string ReferenceConvert(const OptionSet& options, std::string_view file_byt
 
 std::vector<Route> AllRoutes() {
   std::vector<Route> routes;
-  for (const Engine& engine : AvailableEngines()) {
-    routes.push_back({engine, false});
-    routes.push_back({engine, true});
-  }
+  for (const Engine& engine : AvailableEngines())
+    routes.insert(routes.end(), {{engine}, {engine, true}});
   return routes;
 }
 
