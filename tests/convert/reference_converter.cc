@@ -106,10 +106,10 @@ class Scanner {
     }
     return found;
   }
-  // Offset in wide_alnum of the full-width digit or letter at p, or its size.
-  std::size_t WideAlnumAt(std::size_t p) const {
+  // Offset in a table of two-byte entries of the entry at p, or the table's size.
+  std::size_t PairAt(std::string_view table, std::size_t p) const {
     std::size_t i = 0;
-    while (i < wide_alnum.size() && !From(p).starts_with(wide_alnum.substr(i, 2))) i += 2;
+    while (i < table.size() && !From(p).starts_with(table.substr(i, 2))) i += 2;
     return i;
   }
 
@@ -246,27 +246,21 @@ bool Scanner::AttributeRules(std::size_t p) {
 void Scanner::Widen(std::size_t p) {
   const auto c = static_cast<unsigned char>(At(p));
   if (opt_.kana_to_wide && c >= 0xA1 && c <= 0xDF) {
-    for (std::size_t i = 0; i < narrow_voiced.size(); i += 2) {
-      if (From(p).starts_with(narrow_voiced.substr(i, 2))) {
-        s_.replace(p, 2, wide_voiced.substr(i, 2));
-        return;
-      }
-    }
-    s_.replace(p, 1, wide_kana.substr(narrow_kana.find(At(p)) * 2, 2));
+    const std::size_t v = PairAt(narrow_voiced, p);
+    if (v < narrow_voiced.size())
+      s_.replace(p, 2, wide_voiced.substr(v, 2));
+    else
+      s_.replace(p, 1, wide_kana.substr(narrow_kana.find(At(p)) * 2, 2));
     return;
   }
-  const std::size_t i = WideAlnumAt(p);
+  const std::size_t i = PairAt(wide_alnum, p);
   const bool digit = i < 2 * kWideDigitCount;
   if (i == wide_alnum.size() || !(digit ? opt_.digits_to_narrow : opt_.letters_to_narrow)) return;
   s_.replace(p, 2, 1, narrow_alnum[i / 2]);
   // A full-width period, comma or minus after a narrowed digit and before a full-width one.
-  for (std::size_t m = 0; m < 3 && digit; ++m) {
-    if (From(p + 1).starts_with("\x81\x44\x81\x43\x81\x7C"sv.substr(2 * m, 2)) &&
-        WideAlnumAt(p + 3) < 2 * kWideDigitCount) {
-      s_.replace(p + 1, 2, 1, ".,-"[m]);
-      return;
-    }
-  }
+  const std::size_t m = PairAt("\x81\x44\x81\x43\x81\x7C", p + 1);
+  if (digit && m < 6 && PairAt(wide_alnum, p + 3) < 2 * kWideDigitCount)
+    s_.replace(p + 1, 2, 1, ".,-"[m / 2]);
 }
 
 // A message stops at 1024 bytes, looked at between steps; a line that does not fit whole is cut
