@@ -45,9 +45,9 @@ const std::vector<Case> kTextRows = {
     {"LettersInTagsOnlyQuotesKeepCase", "", "<TABLE BORDER=1 WIDTH=\"50%\">Text ABC</TABLE><A TITLE='X'><IMG ALT=\"ABC\" SRC=X.GIF>\n", "<table border=1 width=\"50%\">Text ABC</table><a title='x'><img alt=\"ABC\" src=x.gif>\n"},
     {"UpperCase", "c", "<table border=1>abc</table>\n", "<TABLE BORDER=1>abc</TABLE>\n"},
     {"HashTokenKeepsCaseSwallowsLtAndDashes", "", "<FONT COLOR=#FF00AA><A HREF=#Top B=# C><A HREF=#x<B><A HREF=#a-->B\n", "<font color=#FF00AA><a href=#Top b=# c><a href=#x<B><a href=#a-->B\n"},
-    {"HashTokenRunsOverNewline", "j", "<FONT COLOR=#FF00AA\nSIZE=2>x\ny\n", "<font color=#FF00AA\nsize=2>xy"},
+    {"JoinUntilGtEmptyLineNeverHashOrPre", "j", "<FONT COLOR=#FF00AA\nSIZE=2>x\ny\nabc\ndef<BR>\nx\n\nghi\n<PRE>a\nb\n</PRE>c\nd<BR>\n", "<font color=#FF00AA\nsize=2>xyabcdef<br>\nx\nghi<pre>a\nb\n</pre>cd<br>\n"},
     {"CommentInTagKeepsCaseAndHidesBrackets", "", "<A <!-- X --> B><!-- C --><!-- a > b <c -->\n", "<a <!-- X --> b><!-- C --><!-- a > b <c -->\n"},
-    {"TagOverTwoLinesFullWidthUntouched", "", "<IMG\nSRC=\"A.GIF\" ALT=ＡＢＣ>アイウ\n", "<img\nsrc=\"A.GIF\" alt=ＡＢＣ>アイウ\n"},
+    {"TagOverTwoLinesParagraphNeedsJoin", "", "<IMG\nSRC=\"A.GIF\" ALT=ＡＢＣ>アイウ\na\n<P>t\n", "<img\nsrc=\"A.GIF\" alt=ＡＢＣ>アイウ\na\n<p>t\n"},
     {"EmptyFile", "", "", ""},
     // comments
     {"StripCommentAndLoneClose", "r", "<P><!-- note --><B>Hello</B>a-->b\n", "<p><b>Hello</b>ab\n"},
@@ -60,12 +60,9 @@ const std::vector<Case> kTextRows = {
     {"StrayCloseAfterLinesWritten", "", "<P>one\n<B>two\nA > b\n", "<p>one\n<b>two\npage.htm:3: A > b\n'>' does not correspond with '<'.\n", kFailed},
     {"IgnoreBracketErrors", "i", "<A <B>\na > b\n<B", "<a <b>\na > b\n<b"},
     // joining
-    {"JoinUntilGtEmptyLineNeverPreAtLineEnd", "j", "abc\ndef<BR>\nx\n\nghi\n<PRE>a\nb\n</PRE>c\nd<BR>\n", "abcdef<br>\nx\nghi<pre>a\nb\n</pre>cd<br>\n"},
-    {"ParagraphFirstAfterJoinedAfterClosed", "j", "<P>x\na\n<P>t<BR>\n<P>y\n", "\n<p>xa\n<p>t<br>\n<p>y"},
-    {"ParagraphExactFormNewlineCounts", "j", "a\n<p >t\na\n<P>\n", "a<p >ta\n<p>\n"},
+    {"ParagraphFirstAfterJoinedOrClosedExactForm", "j", "<P>x\na\n<P>t<BR>\n<P>y\na\n<p >t\na\n<P>\n", "\n<p>xa\n<p>t<br>\n<p>ya<p >ta\n<p>\n"},
     {"ParagraphOnlyBlanksToEnd", "j", "a\n<P> \t　", "a<p> \t　"},
     {"ParagraphAfterRemovedAnchorOrComment", "frj", "a\n<A NAME=\"y\"><P>t\nb\n<!--x--><P>u\n", "a\n<p>tb\n<p>u"},
-    {"ParagraphNeedsJoin", "", "a\n<P>t\n", "a\n<p>t\n"},
     // removal
     {"Links", "f", "see <A HREF=\"x.htm\">here</A> now<A HREF=\"x.htm\"\nTARGET=y>here</A>\n", "see here now<a href=\"x.htm\"\ntarget=y>here\n"},
     // A link's name ends at a blank, its '>' or the line's end; longer names are other tags.
@@ -80,9 +77,8 @@ const std::vector<Case> kTextRows = {
     // flatten
     {"AnchorAndImage", "u", "<A HREF=\"../dir/sub/page.htm\"><IMG SRC=\"../img/a.gif\"><A HREF=\"/top.htm\"><A HREF=\"dir/\">\n", "<a href=\"page.htm\"><img src=\"a.gif\"><a href=\"/top.htm\"><a href=\"dir/\">\n"},
     {"OnlyReferencePrefixes", "u", "<A HREF=\"d/x.htm\" TARGET=\"a/b\"><TABLE BACKGROUND=\"img/bg.gif\"><FRAME SRC=\"a/b.htm\">\n", "<a href=\"x.htm\" target=\"a/b\"><table background=\"img/bg.gif\"><frame src=\"a/b.htm\">\n"},
-    {"FramesetBgsoundLowsrc", "u", "<FRAMESET SRC=\"a/b\"><BGSOUND SRC=\"s/a.mid\"><IMG LOWSRC=\"a/b.gif\">\n", "<frameset src=\"b\"><bgsound src=\"a.mid\"><img lowsrc=\"b.gif\">\n"},
+    {"FramesetBgsoundLowsrcNotUnquotedMixedOrAfterGt", "u", "<FRAMESET SRC=\"a/b\"><BGSOUND SRC=\"s/a.mid\"><IMG LOWSRC=\"a/b.gif\">\n<A HREF=dir/x.htm><A Href=\"a/b\"><A><B SRC=\"a/b\">\n", "<frameset src=\"b\"><bgsound src=\"a.mid\"><img lowsrc=\"b.gif\">\n<a href=dir/x.htm><a href=\"a/b\"><a><b src=\"a/b\">\n"},
     {"AreaRemovedAndSpanningAnchors", "fu", "<AREA HREF=\"m/x.htm\"><ABBR>x<A HREF=\"a/b.htm\">y</A>\n<A HREF=\"a/b.htm\"\n>x</A>\n", "<area href=\"x.htm\"><abbr>xy\n<a href=\"b.htm\"\n>x\n"},
-    {"UnquotedMixedCaseOrAfterGt", "u", "<A HREF=dir/x.htm><A Href=\"a/b\"><A><B SRC=\"a/b\">\n", "<a href=dir/x.htm><a href=\"a/b\"><a><b src=\"a/b\">\n"},
     {"GtInValueBlocksKindSurvivesRemoval", "iou", "<A HREF=\"a/b>c/d\"><A <FONT SIZE=1><B SRC=\"a/b\">\n", "<a href=\"a/b>c/d\"><a <b src=\"b\">\n"},
     {"ImageRemovedBeforeFlatten", "mu", "<IMG SRC=\"a/b.gif\">x\n", "x\n"},
     // width
@@ -94,9 +90,8 @@ const std::vector<Case> kTextRows = {
 // Bytes that no encoder writes: trail bytes that look like ASCII, NUL, lead bytes at the end,
 // CR and 0x1A, and the 9999-byte piece.
 const std::vector<Case> kByteRows = {
-    {"TrailLetterNotFoldedLtNoTag", "", "<A TITLE=\x83\x41\x83\x5C><A\x83\x5C>x\x81<B\n", "<a title=\x83\x41\x83\x5C><a\x83\x5C>x\x81<B\n"},
+    {"TrailLetterNotFoldedLtNoTagNulEndsText", "", "<A TITLE=\x83\x41\x83\x5C><A\x83\x5C>x\x81<B\n<A>x\0<B>y\n<C>\na\0<B\nc\n"s, "<a title=\x83\x41\x83\x5C><a\x83\x5C>x\x81<B\n<a>x<c>\nac\n"},
     {"LeadBeforeNewlineKeepsLine", "j", "ab\x82\ncd\n", "ab\x82\ncd"},
-    {"NulEndsLineText", "", "<A>x\0<B>y\n<C>\na\0<B\nc\n"s, "<a>x<c>\nac\n"},
     {"LeadSwallowsGtSlashAsTrailNotFound", "u", "<A HREF=\"a/b\x83\" c/d\"><A HREF=\"d/\x83/x\">\n", "<a href=\"d\"><a href=\"\x83/x\">\n"},
     {"QuoteAsTrailInBgcolor", "b", "<BODY BGCOLOR=\"#F\x83\" TEXT=\"x\">\n", "<body x\">\n"},
     {"CommentCloseFoundInsideCharacter", "r", "<!--\x81-->x\n", "x\n"},
