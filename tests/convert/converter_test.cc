@@ -64,10 +64,9 @@ const std::vector<Case> kTextRows = {
     {"ParagraphOnlyBlanksToEnd", "j", "a\n<P> \t　", "a<p> \t　"},
     {"ParagraphAfterRemovedAnchorOrComment", "frj", "a\n<A NAME=\"y\"><P>t\nb\n<!--x--><P>u\n", "a\n<p>tb\n<p>u"},
     // removal
-    {"Links", "f", "see <A HREF=\"x.htm\">here</A> now<A HREF=\"x.htm\"\nTARGET=y>here</A>\n", "see here now<a href=\"x.htm\"\ntarget=y>here\n"},
+    {"LinksNotOtherTags", "f", "see <A HREF=\"x.htm\">here</A> now<A HREF=\"x.htm\"\nTARGET=y>here</A><ADDRESS>x</ADDRESS><abbr>y</abbr><AREA HREF=\"m/x.htm\">\n", "see here now<a href=\"x.htm\"\ntarget=y>here<address>x</address><abbr>y</abbr><area href=\"m/x.htm\">\n"},
     // A link's name ends at a blank, its '>' or the line's end; longer names are other tags.
     {"LinkNameEnds", "fi", "<A>1<a\tB=c>2<ABBR>3<A HREF=x>4</a><A\n<a", "12<abbr>34<a\n<a"},
-    {"NotLinks", "f", "<ADDRESS>x</ADDRESS><abbr>y</abbr><AREA HREF=\"m/x.htm\">\n", "<address>x</address><abbr>y</abbr><area href=\"m/x.htm\">\n"},
     {"ImagesDeletedThroughGtInQuotes", "mi", "a<IMG SRC=\"p.gif\">b\n<IMG\nSRC=x>\n<Img SRC=x><IMG ALT=\"a>b\" SRC=\"x.gif\">\n", "ab\n<img\nsrc=x>\n<img src=x>b\" SRC=\"x.gif\">\n"},
     {"Fonts", "o", "<FONT SIZE=2>x</FONT><B>y</Font>\n", "x<b>y</font>\n"},
     {"BackgroundSound", "s", "a<BGSOUND SRC=\"a.mid\">b\n", "ab\n"},
@@ -75,8 +74,7 @@ const std::vector<Case> kTextRows = {
     {"BgcolorQuotedOnly", "b", "<BODY BGCOLOR=\"#FFFFFF\" TEXT=\"#0\"><BODY BGCOLOR=#FFFFFF><BODY bgColor=\"#fff\">\n", "<body  text=\"#0\"><body bgcolor=#FFFFFF><body bgcolor=\"#fff\">\n"},
     {"BgcolorGtBeforeCloseOrNoClose", "bi", "<BODY BGCOLOR=\"a>b\"><BODY BGCOLOR=\"#FFF\n\">\n", "<body bgcolor=\"a>b\"><body bgcolor=\"#FFF\n\">\n"},
     // flatten
-    {"AnchorAndImage", "u", "<A HREF=\"../dir/sub/page.htm\"><IMG SRC=\"../img/a.gif\"><A HREF=\"/top.htm\"><A HREF=\"dir/\">\n", "<a href=\"page.htm\"><img src=\"a.gif\"><a href=\"/top.htm\"><a href=\"dir/\">\n"},
-    {"OnlyReferencePrefixes", "u", "<A HREF=\"d/x.htm\" TARGET=\"a/b\"><TABLE BACKGROUND=\"img/bg.gif\"><FRAME SRC=\"a/b.htm\">\n", "<a href=\"x.htm\" target=\"a/b\"><table background=\"img/bg.gif\"><frame src=\"a/b.htm\">\n"},
+    {"AnchorAndImageReferencesOnly", "u", "<A HREF=\"../dir/sub/page.htm\"><IMG SRC=\"../img/a.gif\"><A HREF=\"/top.htm\"><A HREF=\"dir/\">\n<A HREF=\"d/x.htm\" TARGET=\"a/b\"><TABLE BACKGROUND=\"img/bg.gif\"><FRAME SRC=\"a/b.htm\">\n", "<a href=\"page.htm\"><img src=\"a.gif\"><a href=\"/top.htm\"><a href=\"dir/\">\n<a href=\"x.htm\" target=\"a/b\"><table background=\"img/bg.gif\"><frame src=\"a/b.htm\">\n"},
     {"FramesetBgsoundLowsrcNotUnquotedMixedOrAfterGt", "u", "<FRAMESET SRC=\"a/b\"><BGSOUND SRC=\"s/a.mid\"><IMG LOWSRC=\"a/b.gif\">\n<A HREF=dir/x.htm><A Href=\"a/b\"><A><B SRC=\"a/b\">\n", "<frameset src=\"b\"><bgsound src=\"a.mid\"><img lowsrc=\"b.gif\">\n<a href=dir/x.htm><a href=\"a/b\"><a><b src=\"a/b\">\n"},
     {"AreaRemovedAndSpanningAnchors", "fu", "<AREA HREF=\"m/x.htm\"><ABBR>x<A HREF=\"a/b.htm\">y</A>\n<A HREF=\"a/b.htm\"\n>x</A>\n", "<area href=\"x.htm\"><abbr>xy\n<a href=\"b.htm\"\n>x\n"},
     {"GtInValueBlocksKindSurvivesRemoval", "iou", "<A HREF=\"a/b>c/d\"><A <FONT SIZE=1><B SRC=\"a/b\">\n", "<a href=\"a/b>c/d\"><a <b src=\"b\">\n"},
