@@ -26,7 +26,6 @@ std::string Lines(int from, int to, Line line) {
   return s;
 }
 
-// Each file, converted every way production can, gives what the reference converter gives.
 TEST(WholeLinesTest, AgreeWithTheReference) {
   // clang-format off
   const std::pair<const char*, std::string> cases[] = {

@@ -19,7 +19,6 @@ namespace {
 
 using testing::ProgramRun;
 using testing::RunProgram;
-using testing::RunProgramOnPipe;
 using testing::Sjis;
 using testing::TempDir;
 
@@ -58,7 +57,7 @@ TEST(ProgramTest, StatusAndOutputOfCommandLines) {
       {{"-c", "--help", "page.htm"}, 0, Sjis(help), "C"}};
   // clang-format on
   for (const auto& [args, status, out, lc_all] : cases) {
-    const ProgramRun run = RunProgramOnPipe(args, dir.path(), "<I>y</i>\n", lc_all);
+    const ProgramRun run = testing::RunProgramOnPipe(args, dir.path(), "<I>y</i>\n", lc_all);
     EXPECT_EQ(run.status, status) << args[0] << " " << lc_all;
     EXPECT_EQ(run.out, out) << args[0] << " " << lc_all;
     EXPECT_EQ(run.err, "") << args[0] << " " << lc_all;
