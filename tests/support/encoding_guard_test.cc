@@ -42,6 +42,7 @@ TEST(EncodingGuardTest, JudgesTheSameWholeAndInBlocks) {
       {kAscii + "日\xE0\x80\xAF", NotSjis::kNone},  // overlong
       {kAscii + kEuc8 + kAscii, NotSjis::kEucJp}, {kAscii + kEuc7 + kAscii, NotSjis::kNone},
       {kEuc7 + "\x8E\xB1", NotSjis::kEucJp}, {"\xA4\xA2\xA4\xA4\xA4\xA6\xA4\xA8", NotSjis::kNone},
+      {"\xA4\xA2\xA4\xA4\xA4\xA6\xE0\xA1", NotSjis::kEucJp},  // E0 itself is a byte from E0 up
       {kEuc8 + "\xA4", NotSjis::kNone}, {kEuc8 + "\xA4\xFE\x8E\xDF", NotSjis::kEucJp},
       {kEuc8 + "\x80", NotSjis::kNone}};
   // clang-format on
