@@ -1,4 +1,5 @@
 // Text-mode block I/O: carriage returns, 0x1A, piece cutting, CR LF output, failures.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/disk.h"
 #include "support/fake_disk.h"
 #include "support/text_reader.h"
 #include "support/text_writer.h"
@@ -90,6 +92,18 @@ TEST(PieceReaderTest, CutsWhereExpected) {
 TEST(PieceReaderTest, ReadErrorKeepsOnlyWholePieces) {
   EXPECT_EQ(Read("one\ntwo\nthree", 6, 2), (Reading{{"one\n"}, EIO}));
   EXPECT_EQ(Read(std::string(10000, 'x'), 9999, 2), (Reading{{}, EIO}));
+}
+
+// A real read error is reported, not retried as an interruption would be.
+TEST(PieceReaderTest, RealDiskReadErrorIsReported) {
+  PosixDisk disk;
+  int fd = -1;
+  ASSERT_EQ(disk.OpenFolder(AT_FDCWD, ".", &fd), 0);
+  PieceReader reader(disk, fd);
+  std::span<char> piece;
+  EXPECT_FALSE(reader.Next(&piece));
+  EXPECT_EQ(reader.error(), EISDIR);
+  EXPECT_EQ(disk.Close(fd), 0);
 }
 
 // A TextWriter on the empty file "o" of a fake disk, writing in the background when asked; write
