@@ -218,14 +218,12 @@ class PlainWalk {
   }
 
   // Whether the line the walk is in must be given back for its length: it has no line end
-  // within a piece. A long line is looked at once, so that it is not walked to the piece's end
-  // only to be walked again in pieces.
+  // within a piece, or none in the text. A long line's end is looked for once, so that the line
+  // is not walked to the piece's end only to be walked again in pieces.
   bool TooLongForWholeLines() {
     if (b_ - line_.at >= PieceReader::kPiece) return true;
-    if (long_line_seen_ == line_.at) return false;
-    long_line_seen_ = line_.at;
-    const std::size_t limit = std::min(e_, line_.at + PieceReader::kPiece);
-    return FindAnyOf<'\r', '\n'>(in_ + b_, limit - b_) == limit - b_;
+    const std::size_t end = LineEnd(b_);
+    return end == e_ || end - line_.at >= PieceReader::kPiece;
   }
 
   std::size_t GiveBackLine() {
@@ -375,11 +373,14 @@ class PlainWalk {
     return BlockEnd::kDone;
   }
 
-  // The CR or LF that ends the line holding `at`, or e_; searched once a line.
+  // The CR or LF that ends the line holding `at`; else the end of the line's first piece or of
+  // the text, whichever comes first: a longer line is given back whole. Searched once a line. No
+  // line end lies between the line's start and the walk, so any `at` of the line finds the same.
   std::size_t LineEnd(std::size_t at) {
     if (line_end_from_ != line_.at) {
       line_end_from_ = line_.at;
-      line_end_ = at + FindAnyOf<'\r', '\n'>(in_ + at, e_ - at);
+      const std::size_t limit = std::min(e_, line_.at + PieceReader::kPiece);
+      line_end_ = at + FindAnyOf<'\r', '\n'>(in_ + at, limit - at);
     }
     return line_end_;
   }
@@ -475,8 +476,7 @@ class PlainWalk {
   std::size_t b_;        // the block's first byte
   std::size_t cur_ = 0;  // the walk's offset in the block
   LineStart line_;
-  std::size_t long_line_seen_ = ~std::size_t{0};  // the start of the line last looked at
-  std::size_t line_end_from_ = ~std::size_t{0};   // the line start line_end_ belongs to
+  std::size_t line_end_from_ = ~std::size_t{0};  // the line start line_end_ belongs to
   std::size_t line_end_ = 0;
 };
 
