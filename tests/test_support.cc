@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <iconv.h>
-#include <malloc.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,11 +17,10 @@
 
 #include "convert/reference_converter.h"
 #include "driver/file_loop.h"
+#include "support/heap.h"
 
-// The converters' 256 KB buffers are made and freed for every route of every generated input:
-// handed back to the kernel each time, their page faults would take most of the run.
-[[maybe_unused]] const int kHeapKept =
-    mallopt(M_TRIM_THRESHOLD, 64 << 20) + mallopt(M_MMAP_THRESHOLD, 64 << 20);
+// The converters' buffers are made and freed for every route of every generated input.
+[[maybe_unused]] const bool kHeapKept = (lowtags::KeepFreedMemory(), true);
 
 // Counts allocations and, on request, makes one of them fail, so that running out of memory can
 // be tested. Every other test sees plain malloc/free behaviour.

@@ -1,5 +1,4 @@
 #include <langinfo.h>
-#include <malloc.h>
 
 #include <clocale>
 #include <span>
@@ -7,6 +6,7 @@
 
 #include "driver/file_loop.h"
 #include "support/disk.h"
+#include "support/heap.h"
 #include "support/temp_files.h"
 
 namespace {
@@ -23,10 +23,7 @@ lowtags::Charset TerminalCharset() {
 
 int main(int argc, char** argv) {
   const lowtags::Charset charset = TerminalCharset();
-  // Each file's buffers are freed and made again for the next: without this, glibc hands the
-  // top of the heap back to the system after every small file and faults it in again.
-  (void)::mallopt(M_TRIM_THRESHOLD, 64 << 20);
-  (void)::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  lowtags::KeepFreedMemory();
   // Every temporary file of the run is listed here until it is renamed or removed, so that a
   // signal that ends the run can remove them all.
   lowtags::TempFiles temps;
