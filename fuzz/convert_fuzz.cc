@@ -54,7 +54,7 @@ void CheckOverwrite(const std::string& letters, std::string_view file, unsigned 
             "fails unfaulted only where stdout fails or the file is no Shift_JIS text");
     return;
   }
-  Require(!failed && after == reference::AsWritten({{}, true}, shown), "rewritten as stdout shows");
+  Require(!failed && after == reference::WithCrLf(shown), "rewritten as stdout shows");
 }
 
 }  // namespace

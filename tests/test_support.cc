@@ -1,7 +1,6 @@
 #include "test_support.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <iconv.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,7 +14,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "convert/reference_converter.h"
 #include "driver/file_loop.h"
 #include "support/heap.h"
 
@@ -79,8 +77,6 @@ std::string Repeat(std::string_view unit, std::size_t times) {
   return s;
 }
 
-std::string WithCrLf(std::string_view lf_text) { return reference::AsWritten({{}, true}, lf_text); }
-
 std::string Recode(std::string_view bytes, const char* from, const char* to) {
   iconv_t cd = ::iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv lacks a code set");
@@ -99,82 +95,45 @@ std::string Recode(std::string_view bytes, const char* from, const char* to) {
 
 std::string Sjis(std::string_view utf8) { return Recode(utf8, "UTF-8", "CP932"); }
 
-void ExpectEveryRouteAgrees(const OptionSet& options, std::string_view file) {
-  bool want_failed = false;
-  const std::string want = reference::ReferenceConvert(options, file, &want_failed);
-  for (const reference::Route& route : reference::AllRoutes()) {
-    bool failed = !want_failed;
-    EXPECT_EQ(reference::Escape(reference::ProductionConvert(route, options, file, &failed)),
-              reference::Escape(reference::AsWritten(route, want)))
-        << reference::NameOf(route);
-    EXPECT_EQ(failed, want_failed) << reference::NameOf(route);
-  }
-}
-
 namespace {
 
-// Runs `program` (the built one unless given). Standard input is `stdin_fd`, or /dev/null when it
-// is -1; `env` replaces the environment unless it is empty.
-ProgramRun Spawn(std::vector<std::string> args, const std::string& cwd,
-                 const std::string& stdout_path, int stdin_fd, std::vector<std::string> env,
-                 std::string program = LOWTAGS_BINARY) {
+// Runs `program` with the arguments in folder `cwd`, standard input from /dev/null.
+ProgramRun Spawn(std::vector<std::string> args, const std::string& cwd, std::string program) {
   TempDir capture;
-  const std::string out_path = stdout_path.empty() ? capture.path() + "/out" : stdout_path;
-  const std::string err_path = capture.path() + "/err";
+  const std::string out_path = capture.path() + "/out", err_path = capture.path() + "/err";
   std::vector<char*> argv = {program.data()};
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid == 0) {
-    const int in = stdin_fd >= 0 ? stdin_fd : ::open("/dev/null", O_RDONLY);
+    const int in = ::open("/dev/null", O_RDONLY);
     const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(125);
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
-    env.empty() ? ::execv(program.c_str(), argv.data())
-                : ::execve(program.c_str(), argv.data(), envp.data());
+    ::execv(program.c_str(), argv.data());
     ::_exit(126);
   }
   int wait_status = 0;
   ::waitpid(pid, &wait_status, 0);
   ProgramRun run;
   run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-  if (stdout_path.empty()) run.out = ReadFile(out_path);
+  run.out = ReadFile(out_path);
   run.err = ReadFile(err_path);
   return run;
 }
 
 }  // namespace
 
-ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& cwd,
-                      const std::string& stdout_path) {
-  return Spawn(args, cwd, stdout_path, -1, {});
+ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& cwd) {
+  return Spawn(args, cwd, LOWTAGS_BINARY);
 }
 
 ProgramRun RunShell(const std::string& script, const std::string& cwd) {
   const char* as = ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
-  return Spawn({"-c", "as='" + std::string(as) + "'; " + script, LOWTAGS_BINARY}, cwd, "", -1, {},
-               "/bin/sh");
-}
-
-ProgramRun RunProgramOnPipe(const std::vector<std::string>& args, const std::string& cwd,
-                            std::string_view input, const std::string& lc_all) {
-  int ends[2] = {-1, -1};
-  if (::pipe(ends) != 0) throw std::runtime_error("no pipe");
-  // Small enough for the pipe's buffer: written whole before the program starts.
-  const ssize_t written = ::write(ends[1], input.data(), input.size());
-  ::close(ends[1]);
-  if (written != static_cast<ssize_t>(input.size())) throw std::runtime_error("input too large");
-  std::vector<std::string> env;
-  if (!lc_all.empty()) env = {"LC_ALL=" + lc_all, "PATH=/usr/bin:/bin"};
-  ProgramRun run = Spawn(args, cwd, "", ends[0], env);
-  ::close(ends[0]);
-  return run;
+  return Spawn({"-c", "as='" + std::string(as) + "'; " + script, LOWTAGS_BINARY}, cwd, "/bin/sh");
 }
 
 ProgramRun RunOnDisk(FakeDisk& disk, const std::vector<std::string>& args) {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "convert/options.h"
+#include "convert/reference_converter.h"
 #include "support/byte_sink.h"
 #include "support/fake_disk.h"
 
@@ -39,8 +39,7 @@ std::string ReadFile(const std::string& path);
 // `unit` `times` over.
 std::string Repeat(std::string_view unit, std::size_t times);
 
-// The text with every LF as CR LF, as a text-mode writer puts it out.
-std::string WithCrLf(std::string_view lf_text);
+using reference::WithCrLf;
 
 // Text in UTF-8 turned into code page 932 bytes by the C library (an independent source).
 std::string Sjis(std::string_view utf8);
@@ -48,10 +47,6 @@ std::string Sjis(std::string_view utf8);
 // The bytes converted by the C library's iconv from one code set to another; throws when they
 // do not convert.
 std::string Recode(std::string_view bytes, const char* from, const char* to);
-
-// Converts `file` named "page.htm" under the options every way production can (every engine
-// into both kinds of sink) and expects each to give what the reference converter gives.
-void ExpectEveryRouteAgrees(const OptionSet& options, std::string_view file);
 
 // Allocations made by f; when fail_at >= 0, the allocation with that number (from 0) throws
 // std::bad_alloc, so that running out of memory can be tested.
@@ -63,13 +58,7 @@ struct ProgramRun {
   std::string err;
 };
 // Runs the built program with the arguments, in folder `cwd`, standard input from /dev/null.
-// Standard output is captured, or goes to `stdout_path` when one is given.
-ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& cwd = ".",
-                      const std::string& stdout_path = "");
-// The same with `input` (at most 64 KiB) on standard input through a pipe and, when `lc_all` is
-// not empty, an environment of LC_ALL=lc_all and a PATH only.
-ProgramRun RunProgramOnPipe(const std::vector<std::string>& args, const std::string& cwd,
-                            std::string_view input, const std::string& lc_all = "");
+ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& cwd = ".");
 
 // Runs `script` with /bin/sh in folder `cwd`, "$0" being the program and "$as" nothing, or a
 // command that runs it as nobody when root runs the tests (root may write anything).

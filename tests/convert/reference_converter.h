@@ -6,38 +6,27 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "convert/engine.h"
 #include "convert/options.h"
 
 namespace lowtags::reference {
+
+// A file's bytes as a text-mode reader gives them: up to the first 0x1A, each run of CRs (with the
+// LF after it) one LF.
+std::string TextModeBytes(std::string_view file);
 
 // What the converter hands its sink for a file named "page.htm" (lines and messages, newlines as
 // LF); *failed is set when a bracket error stopped the file. `options.overwrite` is ignored.
 std::string ReferenceConvert(const OptionSet& options, std::string_view file_bytes, bool* failed);
 
-// An engine, and a sink that takes plain writes or one that offers Room/Filled (the CR LF writer).
-struct Route {
-  Engine engine;
-  bool room = false;
-};
-std::vector<Route> AllRoutes();
-std::string NameOf(const Route& route);
+// The text the converter hands out as `lf_text` (newlines as LF) as the CR LF writer puts it.
+std::string WithCrLf(std::string_view lf_text);
 
-// What the route writes for the file, read from a fake disk that hands out at most `read_chunk`
-// bytes per read (small chunks make the reader refill mid-line); and for text the converter
-// hands out as `lf_text`.
-std::string ProductionConvert(const Route& route, const OptionSet& options,
-                              std::string_view file_bytes, bool* failed,
-                              std::size_t read_chunk = 1 << 20);
-std::string AsWritten(const Route& route, std::string_view lf_text);
-
-// The first route whose output for the file differs from the reference's, with the input and
-// both outputs as C strings (octal escapes, as Escape gives); empty when every route agrees.
+// The first way production runs (each engine, into plain writes and into the CR LF writer's room)
+// whose output differs from the reference's, with the input and both outputs as C strings; empty
+// when every way agrees. The fake disk hands out at most `read_chunk` bytes per read.
 std::string Difference(const OptionSet& options, std::string_view file_bytes,
                        std::size_t read_chunk = 1 << 20);
-std::string Escape(std::string_view bytes);
 
 // The options of a group of letters ("w" is left out: the comparison works on standard output).
 inline constexpr std::string_view kOptionLetters = "abcfijkmnorsu";

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/reference_converter.h"
 #include "support/disk.h"
 #include "support/fake_disk.h"
 #include "support/text_reader.h"
@@ -37,19 +38,6 @@ Reading Read(const std::string& bytes, std::size_t chunk, int failing = 0) {
   while (reader.Next(&piece)) reading.pieces.emplace_back(piece.data(), piece.size());
   reading.error = reader.error();
   return reading;
-}
-
-// Up to the first 0x1A, each run of CRs (with the LF after it) as one LF.
-std::string Folded(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size() && text[i] != '\x1A'; ++i) {
-    if (text[i] == '\r') {
-      while (i + 1 < text.size() && text[i + 1] == '\r') ++i;
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    }
-    out += text[i] == '\r' ? '\n' : text[i];
-  }
-  return out;
 }
 
 // Pieces of at most 9999 bytes, cut after a newline; a piece never ends inside a double-byte
@@ -83,7 +71,7 @@ TEST(PieceReaderTest, CutsWhereExpected) {
         joined += p;
       }
       EXPECT_EQ(lengths, expected) << input.substr(input.size() / 2) << ", chunk " << chunk;
-      EXPECT_EQ(joined, Folded(input));
+      EXPECT_EQ(joined, reference::TextModeBytes(input));
     }
   }
 }
