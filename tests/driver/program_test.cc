@@ -57,16 +57,18 @@ TEST(ProgramTest, StatusAndOutputOfCommandLines) {
       {{"-c", "--help", "page.htm"}, 0, Sjis(help), "C"}};
   // clang-format on
   for (const auto& [args, status, out, lc_all] : cases) {
-    const ProgramRun run = testing::RunProgramOnPipe(args, dir.path(), "<I>y</i>\n", lc_all);
-    EXPECT_EQ(run.status, status) << args[0] << " " << lc_all;
-    EXPECT_EQ(run.out, out) << args[0] << " " << lc_all;
-    EXPECT_EQ(run.err, "") << args[0] << " " << lc_all;
+    std::string script = "printf '<I>y</i>\\n' | " + (lc_all.empty() ? "" : "LC_ALL=" + lc_all);
+    script += " \"$0\"";
+    for (const std::string& arg : args) script += " '" + arg + "'";
+    const ProgramRun run = testing::RunShell(script, dir.path());
+    EXPECT_EQ(run.status, status) << script;
+    EXPECT_EQ(run.out, out) << script;
+    EXPECT_EQ(run.err, "") << script;
   }
-  if (std::filesystem::exists("/dev/full")) {  // a write error on standard output ends the run
-    const ProgramRun run = RunProgram({"page.htm", "page.htm"}, dir.path(), "/dev/full");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "lowtags: write error on standard output: No space left on device\n");
-  }
+  // A write error on standard output ends the run.
+  const ProgramRun run = testing::RunShell("exec \"$0\" page.htm page.htm >/dev/full", dir.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "lowtags: write error on standard output: No space left on device\n");
 }
 
 const std::string kCorpus = LOWTAGS_SOURCE_DIR "/../shared/corpus";
