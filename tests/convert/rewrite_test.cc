@@ -205,36 +205,6 @@ TEST(RewriteTest, LargeFileHoldsWhatStandardOutputShows) {
   }
 }
 
-// Links are followed, relative to their own folder, and stay links; a loop is not found, and
-// anything but a regular file is not opened. A folder path longer than the system takes whole is
-// walked one name at a time.
-TEST(RewriteTest, LinksSpecialFilesAndLongPaths) {
-  std::string deep;
-  while (deep.size() <= FakeDisk::kPathMax) deep += "/" + std::string(200, 'd');
-  deep += "/page.htm";
-  FakeDisk disk;
-  disk.AddFile(deep, kOld);
-  disk.AddFile("/site/pages/real.htm", kOld);
-  disk.AddSymlink("/site/pages/middle.htm", "real.htm");
-  disk.AddSymlink(kPage, "pages/middle.htm");
-  disk.AddSymlink("/site/a.htm", "b.htm");
-  disk.AddSymlink("/site/b.htm", "a.htm");
-  disk.AddSpecial("/site/fifo.htm", S_IFIFO);
-  disk.AddSpecial("/site/dev.htm", S_IFCHR);
-  disk.AddSymlink("/site/to-fifo.htm", "fifo.htm");
-  const ProgramRun run = RunOn(
-      disk, {"/site/a.htm", "/site/fifo.htm", "/site/dev.htm", "/site/to-fifo.htm", kPage, deep});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.out,
-            "/site/a.htm: not found\r\n/site/fifo.htm: not a regular file\r\n"
-            "/site/dev.htm: not a regular file\r\n/site/to-fifo.htm: not a regular file\r\n");
-  EXPECT_EQ(disk.Contents("/site/pages/real.htm"), kNew);
-  EXPECT_EQ(disk.Contents(deep), kNew);
-  EXPECT_EQ(disk.LinkTarget(kPage), "pages/middle.htm");
-  EXPECT_EQ(disk.LinkTarget("/site/pages/middle.htm"), "real.htm");
-  EXPECT_EQ(disk.Count(DiskOp::kOpenReadAt), 2);  // the regular files alone
-}
-
 // Many files share their syncs. A batch that fails while the next is being converted drops that
 // one whole, messages included.
 TEST(RewriteTest, ManyFilesInBatches) {

@@ -35,9 +35,6 @@ enum class DiskOp {
 // file changes by being replaced.
 class FakeDisk : public Disk {
  public:
-  // A folder path longer than this is refused whole, as PATH_MAX makes the system do.
-  static constexpr std::size_t kPathMax = 4095;
-
   // A regular file, unless perms carry a type.
   void AddFile(const std::string& path, std::string_view bytes, mode_t perms = 0644,
                uid_t uid = 1000, gid_t gid = 1000);
@@ -45,8 +42,6 @@ class FakeDisk : public Disk {
   void AddSymlink(const std::string& path, const std::string& target) {
     AddFile(path, target, S_IFLNK | 0777);
   }
-  // A FIFO or a device: `type` gives which.
-  void AddSpecial(const std::string& path, mode_t type) { AddFile(path, "", type | 0666); }
   void SetAttributeOf(const std::string& path, const std::string& name, const std::string& value) {
     Find(path)->attributes[name] = value;
   }
