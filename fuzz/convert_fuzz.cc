@@ -2,9 +2,9 @@
 // converter, then the whole -w path of the program. Input: 16 little-endian option bits, then the
 // file; bits 0-12 stand for "abcfijkmnorsu", bit 13 for w, bits 14-15 pick the read size or, under
 // w, the disk call that fails. Checked: every way gives the reference's bytes (a difference is
-// printed as C strings); converted text is at most twice the file plus a little; the output of no
-// options converts to itself; under w a converted file holds what standard output shows, a failed
-// one is as it was, and no stray file or descriptor is left.
+// printed as C strings); converted text is at most twice the file plus a little; under w a
+// converted file holds what standard output shows, a failed one is as it was, and no stray file
+// or descriptor is left.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -80,12 +80,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool failed = false;
   const std::string shown = ReferenceConvert(options, file, &failed);
   Require(failed || shown.size() <= 2 * file.size() + 16, "converted text at most twice the file");
-  if (overwrite) return CheckOverwrite(letters, file, selector, shown, failed), 0;
-  // A NUL ends its line's text, and the rest of the file joins what went before: converting
-  // the output again reads other lines, so nothing is promised there.
-  const std::string first = ReferenceConvert(OptionsFromLetters(""), file, &failed);
-  if (failed || file.substr(0, file.find('\x1A')).find('\0') != std::string::npos) return 0;
-  Require(ReferenceConvert(OptionsFromLetters(""), first, &failed) == first,
-          "own output converts to itself");
+  if (overwrite) CheckOverwrite(letters, file, selector, shown, failed);
   return 0;
 }
