@@ -71,12 +71,6 @@ std::string ReadFile(const std::string& path) {
   return all.str();
 }
 
-std::string Repeat(std::string_view unit, std::size_t times) {
-  std::string s;
-  while (times-- > 0) s += unit;
-  return s;
-}
-
 std::string Recode(std::string_view bytes, const char* from, const char* to) {
   iconv_t cd = ::iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv lacks a code set");

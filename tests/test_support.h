@@ -36,8 +36,11 @@ class TempDir {
 
 std::string ReadFile(const std::string& path);
 
-// `unit` `times` over.
-std::string Repeat(std::string_view unit, std::size_t times);
+inline std::string Repeat(std::string_view unit, std::size_t times) {
+  std::string s;
+  while (times-- > 0) s += unit;
+  return s;
+}
 
 using reference::WithCrLf;
 

@@ -76,10 +76,6 @@ class LineEdit {
   // Appends converted bytes; the caller skips the bytes they replace. Every rule writes at most
   // two bytes for each byte it consumes, and the output holds twice the piece.
   void Put(char c) { out_[w_++] = c; }
-  void Put(std::string_view bytes) {
-    std::memcpy(out_.data() + w_, bytes.data(), bytes.size());
-    w_ += bytes.size();
-  }
   // Deletes the unread bytes [from, to) (offsets from the position, from > 0): the few bytes in
   // front of them move up instead of the whole rest of the line moving down.
   void DeleteAhead(std::size_t from, std::size_t to);

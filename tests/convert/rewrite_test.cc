@@ -44,16 +44,11 @@ ProgramRun RunOn(FakeDisk& disk, const Names& names, const Names& options = {"-w
   return run;
 }
 
-using Step = std::function<void(FakeDisk&)>;
-
-Step Fail(DiskOp op, int err, int nth = 1) {
-  return [=](FakeDisk& d) { d.FailCall(op, nth, err); };
-}
-Step Attribute(const char* name) {
+DiskStep Attribute(const char* name) {
   return [=](FakeDisk& d) { d.SetAttributeOf("/s/0.htm", name, "x"); };
 }
 // `act` (on the disk) while the first file is converted, as another program would.
-Step Meanwhile(std::function<void(FakeDisk&)> act) {
+DiskStep Meanwhile(DiskStep act) {
   return [=](FakeDisk& d) { d.OnCall(DiskOp::kRead, 1, [&d, act] { act(d); }); };
 }
 
@@ -61,12 +56,12 @@ Step Meanwhile(std::function<void(FakeDisk&)> act) {
 // `setup` adds; `check` looks at what else matters.
 struct Scene {
   const char* name;
-  std::vector<Step> setup;
+  std::vector<DiskStep> setup;
   Names args;
   int status;
   std::string out;
   const char* pages = "oooooo";  // what each page then holds: (o)ld, (n)ew or (s)aved meanwhile
-  Step check = nullptr;
+  DiskStep check = nullptr;
 };
 
 // Whatever fails, the files not yet replaced are as they were, no temporary file is left, and
@@ -132,7 +127,7 @@ TEST(RewriteTest, HowEachRunEnds) {
     FakeDisk disk;
     const Names pages = AddPages(disk, 6);
     disk.AddFile("/s/bad.htm", "<A <B>\n");
-    for (const Step& step : c.setup) step(disk);
+    for (const DiskStep& step : c.setup) step(disk);
     const ProgramRun run = RunOn(disk, c.args);
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.out, c.out);

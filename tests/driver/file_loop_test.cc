@@ -22,7 +22,7 @@ namespace {
 
 using testing::ProgramRun;
 using testing::RunOnDisk;
-using Setup = std::vector<std::function<void(FakeDisk&)>>;
+using Setup = std::vector<DiskStep>;
 
 // The disk holds page.htm (or `page`), bad.htm (a tag left open at its end), c:page.htm and a
 // piped standard input. Exit status: 0 when every file converted, 1 on a usage error or a run
@@ -37,10 +37,7 @@ struct RunCase {
   std::optional<std::string> after = std::nullopt;  // page.htm at the end, when not `page`
 };
 
-std::function<void(FakeDisk&)> Fail(DiskOp op, int err, int nth = 1) {
-  return [=](FakeDisk& d) { d.FailCall(op, nth, err); };
-}
-std::function<void(FakeDisk&)> Space(double bytes) {
+DiskStep Space(double bytes) {
   return [=](FakeDisk& d) { d.set_free_space(bytes); };
 }
 

@@ -154,4 +154,10 @@ class FakeDisk : public Disk {
   bool read_only_ = false;
 };
 
+// A test's setting up of a disk; Fail: the nth call of op fails with err.
+using DiskStep = std::function<void(FakeDisk&)>;
+inline DiskStep Fail(DiskOp op, int err, int nth = 1) {
+  return [=](FakeDisk& d) { d.FailCall(op, nth, err); };
+}
+
 }  // namespace lowtags

@@ -76,14 +76,11 @@ TEST(PieceReaderTest, CutsWhereExpected) {
   }
 }
 
-// After a read error only whole pieces count: the file fails, it does not merely end.
+// After a read error only whole pieces count: the file fails, it does not merely end. A real
+// read error is reported, not retried as an interruption would be.
 TEST(PieceReaderTest, ReadErrorKeepsOnlyWholePieces) {
   EXPECT_EQ(Read("one\ntwo\nthree", 6, 2), (Reading{{"one\n"}, EIO}));
   EXPECT_EQ(Read(std::string(10000, 'x'), 9999, 2), (Reading{{}, EIO}));
-}
-
-// A real read error is reported, not retried as an interruption would be.
-TEST(PieceReaderTest, RealDiskReadErrorIsReported) {
   PosixDisk disk;
   int fd = -1;
   ASSERT_EQ(disk.OpenFolder(AT_FDCWD, ".", &fd), 0);
