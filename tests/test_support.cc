@@ -76,10 +76,8 @@ std::string Recode(std::string_view bytes, const char* from, const char* to) {
   if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv lacks a code set");
   std::string in(bytes);
   std::string out(in.size() * 4 + 4, '\0');
-  char* src = in.data();
-  char* dst = out.data();
-  std::size_t src_left = in.size();
-  std::size_t dst_left = out.size();
+  char *src = in.data(), *dst = out.data();
+  std::size_t src_left = in.size(), dst_left = out.size();
   const std::size_t rc = ::iconv(cd, &src, &src_left, &dst, &dst_left);
   ::iconv_close(cd);
   if (rc == static_cast<std::size_t>(-1)) throw std::runtime_error(std::string("not ") + from);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ranges>
 #include <utility>
 
 namespace lowtags {
@@ -58,9 +59,8 @@ std::optional<std::string> FakeDisk::LinkTarget(const std::string& path) const {
 }
 
 std::vector<std::string> FakeDisk::Paths() const {
-  std::vector<std::string> paths;
-  for (const auto& entry : files_) paths.push_back(entry.first);
-  return paths;
+  const auto paths = std::views::keys(files_);
+  return {paths.begin(), paths.end()};
 }
 
 template <typename Body>
