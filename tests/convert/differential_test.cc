@@ -261,7 +261,7 @@ std::vector<std::string> OptionGroups(Rng& rng, std::size_t random_count) {
 }
 
 // Sanitized builds are many times slower: they try an eighth of the inputs.
-#ifdef LOWTAGS_SANITIZED
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr int kInputDivisor = 8;
 #else
 constexpr int kInputDivisor = 1;
