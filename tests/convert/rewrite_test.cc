@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/fake_disk.h"
@@ -114,9 +115,7 @@ TEST(RewriteTest, HowEachRunEnds) {
        {"/s/0.htm", "/s/1.htm"}, 0, "", "nnoooo",
        [](FakeDisk& d) {
          const FileInfo info = *d.Info("/s/0.htm");
-         EXPECT_EQ(info.mode, static_cast<mode_t>(S_IFREG | 0640));
-         EXPECT_EQ(info.uid, 501u);
-         EXPECT_EQ(info.gid, 20u);
+         EXPECT_EQ(std::tuple(info.mode, info.uid, info.gid), std::tuple(S_IFREG | 0640u, 501u, 20u));
          EXPECT_EQ(d.Attributes("/s/0.htm").size(), 2u);  // not the label: the system sets its own
          EXPECT_EQ(d.Count(DiskOp::kSync), 3);
          EXPECT_EQ(d.Count(DiskOp::kSyncFileSystem), 0);
