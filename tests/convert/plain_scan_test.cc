@@ -74,6 +74,8 @@ TEST(WholeLinesOverwrite, RunningOutOfMemoryLosesNothing) {
       program.status = -1;
     }
     const bool converted = program.status == 0 && program.out.empty();
+    const bool stopped = program.status == 1 && program.out.empty();  // told on standard error
+    EXPECT_EQ(program.err, stopped ? "lowtags: out of memory\n" : "") << fail_at;
     EXPECT_EQ(disk.Contents("page.htm").value_or("(gone)"), converted ? expected : input)
         << "allocation " << fail_at << (converted ? " (converted)" : " (failed)");
     return made;

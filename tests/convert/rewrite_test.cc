@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>

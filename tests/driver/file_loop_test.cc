@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <functional>
 #include <iterator>
 #include <optional>
 #include <sstream>
