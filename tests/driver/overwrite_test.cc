@@ -155,8 +155,8 @@ TEST(OverwriteSignalTest, SignalRemovesTemporaryFiles) {
        {std::pair{SIGTERM, SIG_DFL}, {SIGINT, SIG_DFL}, {SIGHUP, SIG_DFL}, {SIGHUP, SIG_IGN}}) {
     for (const std::size_t files : {1, 1000}) {
       const bool ignored = disposition == SIG_IGN;
-      SCOPED_TRACE(std::string(strsignal(sig)) + (ignored ? " ignored" : "") + ", files: " +
-                   std::to_string(files));
+      SCOPED_TRACE(std::string(strsignal(sig)) + (ignored ? " ignored" : "") +
+                   ", files: " + std::to_string(files));
       TempDir dir;
       const std::size_t repeat = files == 1 ? 1'500'000 : 1;
       std::vector<std::string> args = {LOWTAGS_BINARY, "-w"};
@@ -168,7 +168,7 @@ TEST(OverwriteSignalTest, SignalRemovesTemporaryFiles) {
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
-        (void)::signal(sig, disposition);  // a shell running the tests in the background ignores SIGINT
+        (void)::signal(sig, disposition);  // a shell in the background ignores SIGINT
         if (::chdir(dir.path().c_str()) == 0) ::execv(LOWTAGS_BINARY, argv.data());
         ::_exit(126);
       }
