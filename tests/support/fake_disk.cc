@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <ranges>
 #include <utility>
 
 namespace lowtags {
@@ -59,8 +58,9 @@ std::optional<std::string> FakeDisk::LinkTarget(const std::string& path) const {
 }
 
 std::vector<std::string> FakeDisk::Paths() const {
-  const auto paths = std::views::keys(files_);
-  return {paths.begin(), paths.end()};
+  std::vector<std::string> paths;
+  for (const auto& entry : files_) paths.push_back(entry.first);
+  return paths;
 }
 
 template <typename Body>
