@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "convert/reference_converter.h"
-#include "driver/file_loop.h"
 #include "support/encoding_guard.h"
 #include "support/fake_disk.h"
 
@@ -36,19 +35,13 @@ void CheckOverwrite(const std::string& letters, std::string_view file, unsigned 
                     const std::string& shown, bool failed) {
   FakeDisk disk;
   disk.AddFile(kPath, file);
-  disk.AddFile("out", "");
   constexpr DiskOp kOps[] = {DiskOp::kWrite, DiskOp::kWrite, DiskOp::kRename, DiskOp::kRead};
   if (selector != 0) disk.FailCall(kOps[selector], selector == 3 ? 2 : 1, selector == 1 ? 28 : 5);
-  int out = -1;
-  disk.OpenWrite("out", &out);
-  const std::string group = "-" + letters + "w";
-  const char* const args[] = {group.c_str(), kPath.c_str()};
-  const bool done = RunLowtags(args, disk, out, out, Charset::kShiftJis) == 0;
-  disk.Close(out);
+  const testing::ProgramRun run = testing::RunOnDisk(disk, {"-" + letters + "w", kPath});
   Require(disk.OpenDescriptors() == 0, "every descriptor closed");
-  Require(disk.Paths() == std::vector<std::string>{"out", kPath}, "no stray file left");
+  Require(disk.Paths() == std::vector<std::string>{kPath}, "no stray file left");
   const std::string after = *disk.Contents(kPath);
-  if (!done || !disk.Contents("out")->empty()) {
+  if (run.status != 0 || !run.out.empty() || !run.err.empty()) {
     Require(after == file, "a file that failed is unchanged");
     Require(selector != 0 || failed || CheckNotSjis(file) != NotSjis::kNone,
             "fails unfaulted only where stdout fails or the file is no Shift_JIS text");

@@ -14,7 +14,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "driver/file_loop.h"
 #include "support/heap.h"
 
 // The converters' buffers are made and freed for every route of every generated input.
@@ -126,26 +125,6 @@ ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& c
 ProgramRun RunShell(const std::string& script, const std::string& cwd) {
   const char* as = ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
   return Spawn({"-c", "as='" + std::string(as) + "'; " + script, LOWTAGS_BINARY}, cwd, "/bin/sh");
-}
-
-ProgramRun RunOnDisk(FakeDisk& disk, const std::vector<std::string>& args) {
-  std::vector<const char*> argv;
-  for (const std::string& arg : args) argv.push_back(arg.c_str());
-  disk.AddFile("out", "");
-  disk.AddFile("err", "");
-  int out_fd = -1;
-  int err_fd = -1;
-  disk.OpenWrite("out", &out_fd);
-  disk.OpenWrite("err", &err_fd);
-  ProgramRun run;
-  run.status = RunLowtags(argv, disk, out_fd, err_fd, Charset::kShiftJis);
-  disk.Close(out_fd);
-  disk.Close(err_fd);
-  run.out = disk.Contents("out").value_or("");
-  run.err = disk.Contents("err").value_or("");
-  disk.UnlinkAt(kWorkingFolder, "out");
-  disk.UnlinkAt(kWorkingFolder, "err");
-  return run;
 }
 
 long Allocations(const std::function<void()>& f, long fail_at) {

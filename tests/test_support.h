@@ -55,20 +55,11 @@ std::string Recode(std::string_view bytes, const char* from, const char* to);
 // std::bad_alloc, so that running out of memory can be tested.
 long Allocations(const std::function<void()>& f, long fail_at = -1);
 
-struct ProgramRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
 // Runs the built program with the arguments, in folder `cwd`, standard input from /dev/null.
 ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& cwd = ".");
 
 // Runs `script` with /bin/sh in folder `cwd`, "$0" being the program and "$as" nothing, or a
 // command that runs it as nobody when root runs the tests (root may write anything).
 ProgramRun RunShell(const std::string& script, const std::string& cwd);
-
-// Runs the program's file loop on a fake disk, standard output and error going to its files
-// "out" and "err".
-ProgramRun RunOnDisk(FakeDisk& disk, const std::vector<std::string>& args);
 
 }  // namespace lowtags::testing

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <utility>
 
+#include "driver/file_loop.h"
+
 namespace lowtags {
 namespace {
 
@@ -300,6 +302,26 @@ int FakeDisk::SetAttribute(int fd, const std::string& name, const std::string& v
 
 int FakeDisk::FreeSpace(const std::string& /*path*/, double* bytes) {
   return Call(DiskOp::kFreeSpace, [&](int) { return *bytes = free_space_, 0; });
+}
+
+testing::ProgramRun testing::RunOnDisk(FakeDisk& disk, const std::vector<std::string>& args) {
+  std::vector<const char*> argv;
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  disk.AddFile("out", "");
+  disk.AddFile("err", "");
+  int out_fd = -1;
+  int err_fd = -1;
+  disk.OpenWrite("out", &out_fd);
+  disk.OpenWrite("err", &err_fd);
+  ProgramRun run;
+  run.status = RunLowtags(argv, disk, out_fd, err_fd, Charset::kShiftJis);
+  disk.Close(out_fd);
+  disk.Close(err_fd);
+  run.out = disk.Contents("out").value_or("");
+  run.err = disk.Contents("err").value_or("");
+  disk.UnlinkAt(kWorkingFolder, "out");
+  disk.UnlinkAt(kWorkingFolder, "err");
+  return run;
 }
 
 }  // namespace lowtags

@@ -160,4 +160,16 @@ inline DiskStep Fail(DiskOp op, int err, int nth = 1) {
   return [=](FakeDisk& d) { d.FailCall(op, nth, err); };
 }
 
+namespace testing {
+
+struct ProgramRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+// Runs the program's file loop on a fake disk, standard output and error going to its files
+// "out" and "err", which are then removed.
+ProgramRun RunOnDisk(FakeDisk& disk, const std::vector<std::string>& args);
+
+}  // namespace testing
 }  // namespace lowtags
